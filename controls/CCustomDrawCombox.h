@@ -1,0 +1,16 @@
+// The flat combo box of the main dialog: an editable drop-down whose closed box
+// is a white field with a blue arrow button. Everything else is the platform
+// combo box's own behaviour.
+#pragma once
+
+#include <QComboBox>
+
+class CCustomDrawCombox : public QComboBox {
+    Q_OBJECT
+public:
+    explicit CCustomDrawCombox(QWidget* parent = nullptr);
+    ~CCustomDrawCombox() override;
+
+    // Called when the object takes over its dialog control.
+    virtual void PreSubclassWindow();
+};
