@@ -1,0 +1,9 @@
+# Dialogs built from templates, their controls, message maps, timers and fonts.
+target_sources(telvar_platform PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/DialogTemplate.h ${CMAKE_CURRENT_LIST_DIR}/DialogTemplate.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MessageMap.h
+  ${CMAKE_CURRENT_LIST_DIR}/CtlColor.h
+  ${CMAKE_CURRENT_LIST_DIR}/WidgetText.h ${CMAKE_CURRENT_LIST_DIR}/WidgetText.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/DlgItem.h ${CMAKE_CURRENT_LIST_DIR}/DlgItem.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/DialogEx.h ${CMAKE_CURRENT_LIST_DIR}/DialogEx.cpp
+)

@@ -1,0 +1,38 @@
+// One QApplication for a whole test binary (offscreen in the test runs).
+#pragma once
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <functional>
+
+inline QApplication& TestApp()
+{
+    static int argc = 1;
+    static char name[] = "telvar-test";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = [] {
+        qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+        return new QApplication(argc, argv);
+    }();
+    return *app;
+}
+
+// Runs the event loop until done() holds or timeoutMs passes; returns done().
+inline bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < timeoutMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return done();
+}
+
+inline void PumpFor(int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
