@@ -1,0 +1,14 @@
+// The application object: runs the main dialog once and ends.
+#pragma once
+
+#include "platform/WinApp.h"
+
+class CTelvarApp : public CWinApp {
+public:
+    CTelvarApp();
+    ~CTelvarApp() override;
+
+    BOOL InitInstance() override;
+};
+
+extern CTelvarApp theApp;

@@ -1,0 +1,5 @@
+#include "app/CTelvarApp.h"
+
+CTelvarApp theApp;
+
+int main(int argc, char** argv) { return theApp.Run(argc, argv); }

@@ -1,0 +1,65 @@
+// Identifiers of the dialog templates, their controls and the icon.
+#pragma once
+
+constexpr int IDD_TELVAR_DIALOG = 102;
+constexpr int IDD_SAVE_DIALOG = 130;
+constexpr int IDI_APP_LOGO = 139;
+
+// Main dialog (template 102).
+constexpr int IDC_METER1 = 1001;
+constexpr int IDC_METER2 = 1002;
+constexpr int IDC_REL_ANGLE1 = 1004;
+constexpr int IDC_REL_ANGLE2 = 1005;
+constexpr int IDC_CONTINUOUS = 1006;
+constexpr int IDC_RESPONSE = 1007;
+constexpr int IDC_INTERVAL = 1008;
+constexpr int IDC_TOTAL_ANGLE2 = 1010;
+constexpr int IDC_TOTAL_ANGLE1 = 1011;
+constexpr int IDC_START = 1012;
+constexpr int IDC_PORT = 1013;
+constexpr int IDC_OPEN_PORT = 1014;
+constexpr int IDC_ZERO_ANGLE1 = 1015;
+constexpr int IDC_ZERO_ANGLE2 = 1016;
+constexpr int IDC_DATA_TYPE1 = 1017;
+constexpr int IDC_BIT_WIDTH1 = 1018;
+constexpr int IDC_PORT_STATUS = 1019;
+constexpr int IDC_ZERO1 = 1020;
+constexpr int IDC_EXIT = 1021;
+constexpr int IDC_DATA_TYPE2 = 1022;
+constexpr int IDC_ZERO2 = 1023;
+constexpr int IDC_BIT_WIDTH2 = 1024;
+constexpr int IDC_GROUP_DATA_TYPE = 1025;
+constexpr int IDC_GROUP_BIT_WIDTH = 1026;
+constexpr int IDC_LABEL_TYPE_CH1 = 1027;
+constexpr int IDC_LABEL_TYPE_CH2 = 1028;
+constexpr int IDC_LABEL_WIDTH_CH1 = 1029;
+constexpr int IDC_LABEL_WIDTH_CH2 = 1030;
+constexpr int IDC_LABEL_INTERVAL = 1031;
+constexpr int IDC_OTHER_BITS1 = 1032;
+constexpr int IDC_OTHER_BITS_EDIT1 = 1033;
+constexpr int IDC_LABEL_BIT1 = 1034;
+constexpr int IDC_OTHER_BITS2 = 1035;
+constexpr int IDC_OTHER_BITS_EDIT2 = 1036;
+constexpr int IDC_LABEL_BIT2 = 1037;
+constexpr int IDC_LABEL_REL_ANGLE1 = 1038;
+constexpr int IDC_LABEL_REL_ANGLE2 = 1039;
+constexpr int IDC_LABEL_TOTAL_ANGLE1 = 1040;
+constexpr int IDC_LABEL_TOTAL_ANGLE2 = 1041;
+constexpr int IDC_LABEL_ZERO = 1042;
+constexpr int IDC_GROUP_MODE = 1043;
+constexpr int IDC_WEBSITE = 1044;
+constexpr int IDC_MODEL = 1045;
+constexpr int IDC_CLOCK = 1046;
+constexpr int IDC_LABEL_CLOCK = 1047;
+constexpr int IDC_FREQUENCY = 1048;
+constexpr int IDC_LABEL_FREQUENCY = 1049;
+constexpr int IDC_LABEL_CODE1 = 1050;
+constexpr int IDC_CODE1 = 1051;
+constexpr int IDC_LABEL_CODE2 = 1052;
+constexpr int IDC_CODE2 = 1053;
+
+// Export dialog (template 130).
+constexpr int IDC_SAVE_OK = 1015;
+constexpr int IDC_SAVE_CANCEL = 1016;
+constexpr int IDC_SAVE_BROWSE = 1017;
+constexpr int IDC_SAVE_PATH = 1018;
