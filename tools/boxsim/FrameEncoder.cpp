@@ -19,7 +19,10 @@ std::uint32_t EncodeWord(std::uint32_t code, int width, bool gray)
     return gray ? BinaryToGray(masked) : masked;
 }
 
-std::uint32_t Force7E(std::uint32_t word) { return (word & 0xFFFFFF00u) | protocol::FRAME_DELIMITER; }
+std::uint32_t Force7E(std::uint32_t word)
+{
+    return (word & 0xFFFF00FFu) | (std::uint32_t{protocol::FRAME_DELIMITER} << 8);
+}
 
 Frame EncodeFrame(std::uint32_t word1, std::uint32_t word2)
 {

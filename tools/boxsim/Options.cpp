@@ -119,7 +119,7 @@ std::string UsageText()
            "  --drop P               per byte, probability of dropping it\n"
            "  --insert-7e P          per frame, probability of a stray 0x7E before it\n"
            "  --seed N               seed of the fault generator (1)\n"
-           "  --force-7e             every position word carries 0x7E in its lowest byte\n"
+           "  --force-7e             every position word carries 0x7E in bits 8 to 15\n"
            "Logs:\n"
            "  --log FILE             every command received: 'MICROS 7A 1A 7A', with ' ignored'\n"
            "                         appended when the box does not act on it; every byte\n"
