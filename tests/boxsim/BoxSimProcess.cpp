@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -173,6 +174,14 @@ DeviceSide::DeviceSide(const std::string& path)
 }
 
 DeviceSide::~DeviceSide() { Close(); }
+
+void DeviceSide::SetExclusive() { ::ioctl(m_fd, TIOCEXCL); }
+
+bool DeviceSide::Exclusive() const
+{
+    int on = 0;
+    return ::ioctl(m_fd, TIOCGEXCL, &on) == 0 && on != 0;
+}
 
 void DeviceSide::Close()
 {

@@ -50,6 +50,9 @@ public:
     DeviceSide& operator=(const DeviceSide&) = delete;
 
     bool IsOpen() const { return m_fd >= 0; }
+    // TIOCEXCL, as the tool's serial port sets it; and whether it is set.
+    void SetExclusive();
+    bool Exclusive() const;
     void Write(const std::vector<std::uint8_t>& bytes);
     // Everything that arrives within the duration.
     std::vector<std::uint8_t> ReadFor(std::chrono::milliseconds duration);

@@ -228,6 +228,36 @@ TEST(Executable, SurvivesTheDeviceClosingWithoutSpinning)
     EXPECT_EQ(sim.Stop(SIGTERM), 0);
 }
 
+// A pty's slave keeps its exclusive flag after the last close; the simulator
+// clears it, or only root could open the port a second time.
+TEST(Executable, ReleasesTheExclusiveFlagWhenTheToolCloses)
+{
+    BoxSimProcess sim;
+    ASSERT_TRUE(sim.Start({}));
+    {
+        DeviceSide dev(sim.DevicePath());
+        ASSERT_TRUE(dev.IsOpen());
+        dev.SetExclusive();
+        ASSERT_TRUE(dev.Exclusive());
+        dev.Write(POLL);
+        ASSERT_EQ(dev.ReadAtLeast(10, 10s).size(), 10u);
+    }
+    const auto deadline = steady_clock::now() + 10s;
+    bool exclusive = true;
+    while (exclusive && steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(50ms);
+        DeviceSide probe(sim.DevicePath()); // as root this opens even while the flag is set
+        ASSERT_TRUE(probe.IsOpen());
+        exclusive = probe.Exclusive();
+    }
+    EXPECT_FALSE(exclusive);
+    DeviceSide again(sim.DevicePath());
+    ASSERT_TRUE(again.IsOpen());
+    again.Write(POLL);
+    EXPECT_EQ(again.ReadAtLeast(10, 10s).size(), 10u);
+    EXPECT_EQ(sim.Stop(SIGTERM), 0);
+}
+
 TEST(Executable, ExitOptions)
 {
     {

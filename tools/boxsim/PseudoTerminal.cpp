@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -14,8 +15,22 @@ namespace boxsim {
 
 PseudoTerminal::~PseudoTerminal()
 {
+    if (m_keeper >= 0)
+        ::close(m_keeper);
     if (m_master >= 0)
         ::close(m_master);
+}
+
+void PseudoTerminal::ReleaseExclusive()
+{
+    if (m_keeper >= 0)
+        ::ioctl(m_keeper, TIOCNXCL);
+}
+
+void PseudoTerminal::DiscardUnread()
+{
+    if (m_keeper >= 0)
+        ::tcflush(m_keeper, TCIFLUSH);
 }
 
 bool PseudoTerminal::Open(std::string& error)
@@ -50,7 +65,14 @@ bool PseudoTerminal::Open(std::string& error)
         ::close(fd);
         return false;
     }
+    const int keeper = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (keeper < 0) {
+        error = std::string(name) + ": " + std::strerror(errno);
+        ::close(fd);
+        return false;
+    }
     m_master = fd;
+    m_keeper = keeper;
     m_slavePath = name;
     return true;
 }

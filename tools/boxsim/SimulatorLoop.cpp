@@ -85,6 +85,10 @@ bool SimulatorLoop::SetUp(std::string& error)
         return false;
     if (!m_pty.Open(error))
         return false;
+    std::string watchError;
+    if (!m_watch.Start(m_pty.SlavePath(), watchError))
+        std::fprintf(stderr, "telvar-boxsim: %s; frames will be sent whether the device is open or not\n",
+                     watchError.c_str());
     if (!m_options.linkPath.empty() && !m_link.Create(m_options.linkPath, m_pty.SlavePath(), error))
         return false;
     m_sim.emplace(m_options.sim, m_commandLog.IsOpen() ? &m_commandLog : nullptr,
@@ -112,7 +116,7 @@ void SimulatorLoop::Rearm()
 void SimulatorLoop::CollectOutput()
 {
     std::vector<std::uint8_t> out = m_sim->TakeOutput();
-    if (m_hungUp)
+    if (!Listening())
         return; // nobody listens; a real line would carry them nowhere
     if (m_pendingOffset > 0 && m_pendingOffset * 2 >= m_pending.size()) {
         m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(m_pendingOffset));
@@ -121,15 +125,33 @@ void SimulatorLoop::CollectOutput()
     m_pending.insert(m_pending.end(), out.begin(), out.end());
 }
 
-void SimulatorLoop::OnHangUp()
+void SimulatorLoop::ListenerGone()
 {
-    m_hungUp = true;
     m_pending.clear();
     m_pendingOffset = 0;
     m_sim->TakeOutput();
+    m_pty.DiscardUnread();
     m_sim->FlushPartial(Now());
     if (m_options.exitOnClose)
         m_quit = true;
+}
+
+void SimulatorLoop::OnHangUp()
+{
+    m_hungUp = true;
+    ListenerGone();
+}
+
+void SimulatorLoop::ProcessWatch()
+{
+    const DeviceWatch::Changes c = m_watch.Read();
+    if (c.closed == 0)
+        return;
+    // While the tool held the device exclusively nobody else could open it, so
+    // this close is the tool's: its exclusive flag must not outlive it.
+    m_pty.ReleaseExclusive();
+    if (!Listening())
+        ListenerGone();
 }
 
 void SimulatorLoop::ReadDevice()
@@ -153,7 +175,7 @@ void SimulatorLoop::ReadDevice()
 
 void SimulatorLoop::WritePending()
 {
-    while (!m_hungUp && PendingSize() > 0) {
+    while (Listening() && PendingSize() > 0) {
         const ssize_t n = ::write(m_pty.MasterFd(), m_pending.data() + m_pendingOffset, PendingSize());
         if (n > 0) {
             m_pendingOffset += static_cast<std::size_t>(n);
@@ -174,7 +196,7 @@ void SimulatorLoop::WritePending()
 
 void SimulatorLoop::FillBurst()
 {
-    if (m_hungUp || !m_sim->Streaming() || m_sim->FramePeriod().count() != 0)
+    if (!Listening() || !m_sim->Streaming() || m_sim->FramePeriod().count() != 0)
         return;
     const SimTime now = Now();
     while (m_sim->Streaming() && PendingSize() + m_sim->OutputSize() < BURST_FILL)
@@ -189,7 +211,7 @@ void SimulatorLoop::OnTimer()
         return;
     for (std::uint64_t i = 0; i < expirations && m_sim->Streaming(); ++i) {
         const SimTime due = m_scheduleBase + m_period * m_nextIndex++;
-        if (i >= MAX_CATCH_UP || m_hungUp || PendingSize() + m_sim->OutputSize() >= PENDING_LIMIT) {
+        if (i >= MAX_CATCH_UP || !Listening() || PendingSize() + m_sim->OutputSize() >= PENDING_LIMIT) {
             ++m_overruns;
             continue;
         }
@@ -217,15 +239,17 @@ int SimulatorLoop::Run()
         WritePending();
         m_sentLog.Flush();
 
-        const bool burstStreaming = m_sim->Streaming() && m_sim->FramePeriod().count() == 0;
-        pollfd fds[4];
+        const bool wantWrite =
+            Listening() && (PendingSize() > 0 || (m_sim->Streaming() && m_sim->FramePeriod().count() == 0));
+        pollfd fds[5];
         nfds_t count = 0;
         fds[count++] = {m_signalFd, POLLIN, 0};
         fds[count++] = {m_timerFd, POLLIN, 0};
         const nfds_t deviceIndex = count;
         // While hung up the master is left out: it would report POLLHUP at once, every time.
-        fds[count++] = {m_hungUp ? -1 : m_pty.MasterFd(),
-                        static_cast<short>(POLLIN | (PendingSize() > 0 || burstStreaming ? POLLOUT : 0)), 0};
+        fds[count++] = {m_hungUp ? -1 : m_pty.MasterFd(), static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0)), 0};
+        const nfds_t watchIndex = count;
+        fds[count++] = {m_watch.Fd(), POLLIN, 0};
         const nfds_t stdinIndex = count;
         if (m_options.exitOnStdinEof)
             fds[count++] = {STDIN_FILENO, POLLIN, 0};
@@ -255,6 +279,9 @@ int SimulatorLoop::Run()
                 m_quit = true;
         }
         const short dev = fds[deviceIndex].revents;
+        // Opens and closes first: the tool's open comes before its first command.
+        if ((fds[watchIndex].revents & POLLIN) || dev != 0)
+            ProcessWatch();
         if (dev & (POLLIN | POLLHUP | POLLERR))
             ReadDevice(); // reads what is left, then sees EIO on a hang-up
         if (fds[1].revents & POLLIN)

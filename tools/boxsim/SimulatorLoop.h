@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tools/boxsim/BoxSimulator.h"
+#include "tools/boxsim/DeviceWatch.h"
 #include "tools/boxsim/LogFile.h"
 #include "tools/boxsim/Options.h"
 #include "tools/boxsim/PseudoTerminal.h"
@@ -37,11 +38,16 @@ private:
     void FillBurst();
     void OnTimer();
     void OnHangUp();
+    void ProcessWatch();
+    void ListenerGone();
+    // Frames are sent only while someone has the device open.
+    bool Listening() const { return !m_hungUp && m_watch.HasListener(); }
     void CollectOutput();
     std::size_t PendingSize() const { return m_pending.size() - m_pendingOffset; }
 
     Options m_options;
     PseudoTerminal m_pty;
+    DeviceWatch m_watch;
     SymlinkGuard m_link;
     LogFile m_commandLog;
     LogFile m_sentLog;
