@@ -18,9 +18,13 @@ extern char** environ;
 
 using namespace std::chrono;
 
-std::string BoxSimExecutable() { return BOXSIM_EXE; }
+std::string BoxSimExecutable()
+{
+    return BOXSIM_EXE;
+}
 
-namespace {
+namespace
+{
 
 // Milliseconds left until the deadline, for poll().
 int Remaining(steady_clock::time_point deadline)
@@ -116,7 +120,10 @@ int BoxSimProcess::WaitExit(milliseconds timeout)
     }
 }
 
-bool BoxSimProcess::Running() { return WaitExit(0ms) == -1 && m_pid > 0; }
+bool BoxSimProcess::Running()
+{
+    return WaitExit(0ms) == -1 && m_pid > 0;
+}
 
 int BoxSimProcess::Stop(int signal)
 {
@@ -173,9 +180,15 @@ DeviceSide::DeviceSide(const std::string& path)
     ::tcflush(m_fd, TCIOFLUSH);
 }
 
-DeviceSide::~DeviceSide() { Close(); }
+DeviceSide::~DeviceSide()
+{
+    Close();
+}
 
-void DeviceSide::SetExclusive() { ::ioctl(m_fd, TIOCEXCL); }
+void DeviceSide::SetExclusive()
+{
+    ::ioctl(m_fd, TIOCEXCL);
+}
 
 bool DeviceSide::Exclusive() const
 {

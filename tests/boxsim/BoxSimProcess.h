@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-class BoxSimProcess {
+class BoxSimProcess
+{
 public:
     BoxSimProcess() = default;
     ~BoxSimProcess(); // ends the process if it still runs
@@ -42,7 +43,8 @@ private:
 };
 
 // The device side: opens the slave raw and non-blocking, as the tool does.
-class DeviceSide {
+class DeviceSide
+{
 public:
     explicit DeviceSide(const std::string& path);
     ~DeviceSide();

@@ -9,7 +9,8 @@
 
 #include <stdlib.h>
 
-class TempDir {
+class TempDir
+{
 public:
     TempDir()
     {

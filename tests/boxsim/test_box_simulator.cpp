@@ -12,9 +12,13 @@
 using namespace boxsim;
 using namespace std::chrono_literals;
 
-namespace {
+namespace
+{
 
-void Send(BoxSimulator& sim, std::vector<std::uint8_t> bytes, SimTime at = 0ns) { sim.Receive(bytes, at); }
+void Send(BoxSimulator& sim, std::vector<std::uint8_t> bytes, SimTime at = 0ns)
+{
+    sim.Receive(bytes, at);
+}
 
 std::pair<std::uint32_t, std::uint32_t> WordsOf(const std::vector<std::uint8_t>& f, std::size_t at = 0)
 {
@@ -72,7 +76,7 @@ TEST(BoxSimulator, PollYieldsExactlyOneFrameOfThePositionNow)
     EXPECT_FALSE(sim.Streaming());
     EXPECT_EQ(sim.FramesSent(), 1u);
     const auto [w1, w2] = WordsOf(out);
-    EXPECT_EQ(w1, EncoderModel::Quantise(90.0, 13));       // 0 + 30 * 3
+    EXPECT_EQ(w1, EncoderModel::Quantise(90.0, 13));               // 0 + 30 * 3
     EXPECT_EQ(GrayToBinary(w2), EncoderModel::Quantise(54.0, 26)); // 90 - 12 * 3, Gray-coded
     EXPECT_TRUE(sim.TakeOutput().empty());
 }
@@ -144,7 +148,7 @@ TEST(BoxSimulator, WordsFollowTheCommandedWidth)
     BoxSimulator sim(s);
     Send(sim, {0x7A, 0x0A, 0x7A, 0x7B, 0x20, 0x7B});
     const auto [w1, w2] = sim.WordsAt(0ns);
-    EXPECT_EQ(w1, 0x3FFu);                          // 359.99 of 10 bits rounds to the mask
+    EXPECT_EQ(w1, 0x3FFu);                            // 359.99 of 10 bits rounds to the mask
     EXPECT_EQ(w2, EncoderModel::Quantise(180.0, 32)); // 0x80000000
     EXPECT_EQ(w2, 0x80000000u);
 }
@@ -209,7 +213,7 @@ TEST(BoxSimulator, CommandLogHasTimesBytesGarbageAndIgnored)
         EXPECT_EQ(ReadLines(dir.File("cmd.log")).size(), 4u);
         sim.FlushPartial(3100ms);
     }
-    const std::vector<std::string> expected = {"123456 7A 1A 7A", "123999 ? 55",          "123999 7E 02 7E",
+    const std::vector<std::string> expected = {"123456 7A 1A 7A", "123999 ? 55", "123999 7E 02 7E",
                                                "2000000 7D 09 7D ignored", "3100000 ? 7B"};
     EXPECT_EQ(ReadLines(dir.File("cmd.log")), expected);
 }

@@ -10,7 +10,8 @@
 using boxsim::CommandParser;
 using boxsim::ParsedItem;
 
-namespace {
+namespace
+{
 
 // "C7A1A7A" for a command, "G55" for a garbage byte.
 std::vector<std::string> Parse(const std::vector<std::uint8_t>& bytes, bool flush = false)
@@ -39,18 +40,25 @@ struct ParseCase {
     std::vector<std::string> expected;
 };
 
-void PrintTo(const ParseCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ParseCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
-class ParserTable : public ::testing::TestWithParam<ParseCase> {};
+class ParserTable : public ::testing::TestWithParam<ParseCase>
+{
+};
 
-TEST_P(ParserTable, YieldsExpectedItems) { EXPECT_EQ(Parse(GetParam().bytes), GetParam().expected); }
+TEST_P(ParserTable, YieldsExpectedItems)
+{
+    EXPECT_EQ(Parse(GetParam().bytes), GetParam().expected);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Commands, ParserTable,
     ::testing::Values(
         ParseCase{"Width10Ch1", {0x7A, 0x0A, 0x7A}, {"C7A0A7A"}},
-        ParseCase{"Width32Ch2", {0x7B, 0x20, 0x7B}, {"C7B207B"}},
-        ParseCase{"Clock", {0x7F, 0x07, 0x7F}, {"C7F077F"}},
+        ParseCase{"Width32Ch2", {0x7B, 0x20, 0x7B}, {"C7B207B"}}, ParseCase{"Clock", {0x7F, 0x07, 0x7F}, {"C7F077F"}},
         ParseCase{"Frequency", {0x7D, 0x04, 0x7D}, {"C7D047D"}},
         ParseCase{"StartPollStop", {0x7E, 1, 0x7E, 0x7E, 2, 0x7E, 0x7E, 3, 0x7E}, {"C7E017E", "C7E027E", "C7E037E"}},
         ParseCase{"OpenTimeCommandIsTwo", {0x7F, 0x02, 0x7F, 0x7D, 0x02, 0x7D}, {"C7F027F", "C7D027D"}},

@@ -15,14 +15,18 @@
 using namespace std::chrono;
 using namespace std::chrono_literals;
 
-namespace {
+namespace
+{
 
 const std::vector<std::uint8_t> OPEN = {0x7F, 0x02, 0x7F, 0x7D, 0x02, 0x7D};
 const std::vector<std::uint8_t> POLL = {0x7E, 0x02, 0x7E};
 const std::vector<std::uint8_t> START = {0x7E, 0x01, 0x7E};
 const std::vector<std::uint8_t> STOP = {0x7E, 0x03, 0x7E};
 
-std::vector<std::uint8_t> Freq(std::uint8_t code) { return {0x7D, code, 0x7D}; }
+std::vector<std::uint8_t> Freq(std::uint8_t code)
+{
+    return {0x7D, code, 0x7D};
+}
 
 // Number of frames, when the bytes are whole frames back to back.
 std::size_t WholeFrames(const std::vector<std::uint8_t>& bytes)
@@ -45,7 +49,10 @@ std::vector<std::string> WaitForLines(const std::string& path, std::size_t n, mi
     return lines;
 }
 
-std::int64_t TimeOf(const std::string& line) { return std::stoll(Split(line).at(0)); }
+std::int64_t TimeOf(const std::string& line)
+{
+    return std::stoll(Split(line).at(0));
+}
 
 TEST(Executable, PrintsItsDeviceLinksItAndAnswersAPoll)
 {
@@ -276,7 +283,9 @@ TEST(Executable, ExitOptions)
     {
         BoxSimProcess sim;
         ASSERT_TRUE(sim.Start({"--exit-on-close"}));
-        { DeviceSide dev(sim.DevicePath()); }
+        {
+            DeviceSide dev(sim.DevicePath());
+        }
         EXPECT_EQ(sim.WaitExit(20s), 0);
     }
 }

@@ -9,7 +9,8 @@
 
 using namespace boxsim;
 
-namespace {
+namespace
+{
 
 const Frame FRAME = EncodeFrame(0x00001000u, 0x00800000u);
 constexpr int FRAMES = 20000;

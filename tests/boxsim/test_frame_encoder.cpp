@@ -12,7 +12,8 @@
 using namespace boxsim;
 using namespace std::chrono_literals;
 
-namespace {
+namespace
+{
 
 TEST(FrameEncoder, LayoutIsDelimitedBigEndian)
 {

@@ -8,7 +8,8 @@
 
 using namespace boxsim;
 
-namespace {
+namespace
+{
 
 ParseResult Parse(std::vector<std::string> args, Options& o, std::string& error)
 {
@@ -38,10 +39,39 @@ TEST(Options, EveryOptionIsTaken)
 {
     Options o;
     std::string error;
-    ASSERT_EQ(Parse({"--link", "/tmp/x", "--speed1", "30", "--speed2", "-12.5", "--start1", "10", "--start2=350",
-                     "--width1", "13", "--width2", "32", "--gray1", "--gray2", "--burst", "--frames", "500", "--noise",
-                     "0.01", "--drop", "0.02", "--insert-7e", "0.5", "--seed", "77", "--force-7e", "--log", "c.log",
-                     "--sent-log", "s.log", "--exit-on-stdin-eof", "--exit-on-close"},
+    ASSERT_EQ(Parse({"--link",
+                     "/tmp/x",
+                     "--speed1",
+                     "30",
+                     "--speed2",
+                     "-12.5",
+                     "--start1",
+                     "10",
+                     "--start2=350",
+                     "--width1",
+                     "13",
+                     "--width2",
+                     "32",
+                     "--gray1",
+                     "--gray2",
+                     "--burst",
+                     "--frames",
+                     "500",
+                     "--noise",
+                     "0.01",
+                     "--drop",
+                     "0.02",
+                     "--insert-7e",
+                     "0.5",
+                     "--seed",
+                     "77",
+                     "--force-7e",
+                     "--log",
+                     "c.log",
+                     "--sent-log",
+                     "s.log",
+                     "--exit-on-stdin-eof",
+                     "--exit-on-close"},
                     o, error),
               ParseResult::Run)
         << error;
@@ -78,10 +108,21 @@ TEST(Options, HelpAndErrors)
     EXPECT_EQ(Parse({"--help"}, o, error), ParseResult::Help);
     EXPECT_EQ(Parse({"-h"}, o, error), ParseResult::Help);
     const std::vector<std::vector<std::string>> bad = {
-        {"--speed1", "fast"}, {"--speed1", "1e999"}, {"--width1", "9"},   {"--width2", "33"},
-        {"--noise", "1.5"},   {"--drop", "-0.1"},    {"--frames", "0"},   {"--frames", "-3"},
-        {"--rate", "0"},      {"--burst", "--rate", "100"}, {"--seed", "x"}, {"--bogus"},
-        {"--link"},           {"--link", ""},        {"stray"},
+        {"--speed1", "fast"},
+        {"--speed1", "1e999"},
+        {"--width1", "9"},
+        {"--width2", "33"},
+        {"--noise", "1.5"},
+        {"--drop", "-0.1"},
+        {"--frames", "0"},
+        {"--frames", "-3"},
+        {"--rate", "0"},
+        {"--burst", "--rate", "100"},
+        {"--seed", "x"},
+        {"--bogus"},
+        {"--link"},
+        {"--link", ""},
+        {"stray"},
     };
     for (const auto& args : bad) {
         error.clear();
@@ -93,9 +134,10 @@ TEST(Options, HelpAndErrors)
 TEST(Options, UsageNamesEveryOption)
 {
     const std::string usage = UsageText();
-    for (const char* name : {"--link", "--speed1", "--speed2", "--start1", "--start2", "--width1", "--width2",
-                             "--gray1", "--gray2", "--burst", "--rate", "--frames", "--noise", "--drop",
-                             "--insert-7e", "--seed", "--force-7e", "--log", "--sent-log", "--exit-on-stdin-eof",
+    for (const char* name : {"--link",          "--speed1",   "--speed2", "--start1",   "--start2",
+                             "--width1",        "--width2",   "--gray1",  "--gray2",    "--burst",
+                             "--rate",          "--frames",   "--noise",  "--drop",     "--insert-7e",
+                             "--seed",          "--force-7e", "--log",    "--sent-log", "--exit-on-stdin-eof",
                              "--exit-on-close", "--help"})
         EXPECT_NE(usage.find(name), std::string::npos) << name;
 }

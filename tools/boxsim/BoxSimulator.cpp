@@ -8,12 +8,13 @@
 #include "measurement/Protocol.h"
 #include "tools/boxsim/LogFile.h"
 
-namespace boxsim {
+namespace boxsim
+{
 
 BoxSimulator::BoxSimulator(const SimSettings& settings, LogFile* commandLog, LogFile* sentLog)
-    : m_settings(settings), m_commandLog(commandLog), m_sentLog(sentLog),
-      m_encoder{EncoderModel(settings.channel[0].startDeg, settings.channel[0].speedDegPerS),
-                EncoderModel(settings.channel[1].startDeg, settings.channel[1].speedDegPerS)},
+    : m_settings(settings), m_commandLog(commandLog),
+      m_sentLog(sentLog), m_encoder{EncoderModel(settings.channel[0].startDeg, settings.channel[0].speedDegPerS),
+                                    EncoderModel(settings.channel[1].startDeg, settings.channel[1].speedDegPerS)},
       m_faults(settings.faults), m_width{settings.channel[0].width, settings.channel[1].width}
 {
 }

@@ -15,7 +15,8 @@
 #include "tools/boxsim/FaultInjector.h"
 #include "tools/boxsim/SimTime.h"
 
-namespace boxsim {
+namespace boxsim
+{
 
 class LogFile;
 
@@ -28,14 +29,15 @@ struct ChannelSettings {
 
 struct SimSettings {
     std::array<ChannelSettings, 2> channel{};
-    bool burst = false;             // stream as fast as the line takes it
-    double rateHz = 0.0;            // > 0: stream at this rate whatever the frequency command says
-    std::uint64_t frameLimit = 0;   // > 0: a start streams at most this many frames
-    bool force7e = false;           // every word's low byte is 0x7E
+    bool burst = false;           // stream as fast as the line takes it
+    double rateHz = 0.0;          // > 0: stream at this rate whatever the frequency command says
+    std::uint64_t frameLimit = 0; // > 0: a start streams at most this many frames
+    bool force7e = false;         // every word's low byte is 0x7E
     FaultSettings faults;
 };
 
-class BoxSimulator {
+class BoxSimulator
+{
 public:
     static constexpr std::uint8_t DEFAULT_CLOCK_CODE = 0x02;
     static constexpr std::uint8_t DEFAULT_FREQUENCY_CODE = 0x02; // 100 Hz

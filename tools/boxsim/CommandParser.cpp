@@ -2,7 +2,8 @@
 
 #include "measurement/Protocol.h"
 
-namespace boxsim {
+namespace boxsim
+{
 
 bool CommandParser::IsCommandByte(std::uint8_t b)
 {

@@ -7,7 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-namespace boxsim {
+namespace boxsim
+{
 
 struct ParsedItem {
     enum class Kind { Command, Garbage };
@@ -20,7 +21,8 @@ struct ParsedItem {
     bool operator==(const ParsedItem&) const = default;
 };
 
-class CommandParser {
+class CommandParser
+{
 public:
     static bool IsCommandByte(std::uint8_t b);
 

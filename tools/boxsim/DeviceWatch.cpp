@@ -6,7 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
-namespace boxsim {
+namespace boxsim
+{
 
 DeviceWatch::~DeviceWatch()
 {

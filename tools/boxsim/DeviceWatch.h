@@ -6,9 +6,11 @@
 
 #include <string>
 
-namespace boxsim {
+namespace boxsim
+{
 
-class DeviceWatch {
+class DeviceWatch
+{
 public:
     DeviceWatch() = default;
     ~DeviceWatch();

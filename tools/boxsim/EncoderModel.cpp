@@ -4,7 +4,8 @@
 
 #include "tools/boxsim/FrameEncoder.h"
 
-namespace boxsim {
+namespace boxsim
+{
 
 double EncoderModel::Wrap(double deg)
 {
@@ -27,8 +28,14 @@ std::uint32_t EncoderModel::Quantise(double deg, int width)
     return static_cast<std::uint32_t>(code);
 }
 
-double EncoderModel::AngleAt(SimTime t) const { return Wrap(m_startDeg + m_speed * Seconds(t)); }
+double EncoderModel::AngleAt(SimTime t) const
+{
+    return Wrap(m_startDeg + m_speed * Seconds(t));
+}
 
-std::uint32_t EncoderModel::CodeAt(SimTime t, int width) const { return Quantise(AngleAt(t), width); }
+std::uint32_t EncoderModel::CodeAt(SimTime t, int width) const
+{
+    return Quantise(AngleAt(t), width);
+}
 
 } // namespace boxsim

@@ -5,9 +5,11 @@
 
 #include "tools/boxsim/SimTime.h"
 
-namespace boxsim {
+namespace boxsim
+{
 
-class EncoderModel {
+class EncoderModel
+{
 public:
     EncoderModel(double startDeg = 0.0, double speedDegPerS = 0.0) : m_startDeg(startDeg), m_speed(speedDegPerS) {}
 

@@ -1,14 +1,21 @@
 #include "tools/boxsim/FaultInjector.h"
 
-namespace boxsim {
+namespace boxsim
+{
 
 FaultInjector::FaultInjector(const FaultSettings& settings) : m_settings(settings), m_rng(settings.seed) {}
 
-double FaultInjector::Uniform() { return static_cast<double>(m_rng() >> 11) * 0x1.0p-53; }
+double FaultInjector::Uniform()
+{
+    return static_cast<double>(m_rng() >> 11) * 0x1.0p-53;
+}
 
 // A probability of 0 draws nothing: the sequence for a seed depends only on the
 // faults that are on.
-bool FaultInjector::Hit(double p) { return p > 0.0 && Uniform() < p; }
+bool FaultInjector::Hit(double p)
+{
+    return p > 0.0 && Uniform() < p;
+}
 
 FaultReport FaultInjector::Append(const Frame& frame, std::vector<std::uint8_t>& out)
 {

@@ -8,7 +8,8 @@
 
 #include "tools/boxsim/FrameEncoder.h"
 
-namespace boxsim {
+namespace boxsim
+{
 
 struct FaultSettings {
     double noise = 0.0;    // per byte: replaced by a different random byte
@@ -28,7 +29,8 @@ struct FaultReport {
     bool Clean() const { return !stray7e && dropped.empty() && noised.empty(); }
 };
 
-class FaultInjector {
+class FaultInjector
+{
 public:
     explicit FaultInjector(const FaultSettings& settings);
 

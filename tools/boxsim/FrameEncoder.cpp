@@ -1,6 +1,7 @@
 #include "tools/boxsim/FrameEncoder.h"
 
-namespace boxsim {
+namespace boxsim
+{
 
 std::uint32_t WidthMask(int width)
 {
@@ -11,7 +12,10 @@ std::uint32_t WidthMask(int width)
     return 0xFFFFFFFFu >> (32 - width);
 }
 
-std::uint32_t BinaryToGray(std::uint32_t code) { return code ^ (code >> 1); }
+std::uint32_t BinaryToGray(std::uint32_t code)
+{
+    return code ^ (code >> 1);
+}
 
 std::uint32_t EncodeWord(std::uint32_t code, int width, bool gray)
 {

@@ -7,7 +7,8 @@
 
 #include "measurement/Protocol.h"
 
-namespace boxsim {
+namespace boxsim
+{
 
 using Frame = std::array<std::uint8_t, protocol::FRAME_LENGTH>;
 

@@ -3,9 +3,13 @@
 #include <cerrno>
 #include <cstring>
 
-namespace boxsim {
+namespace boxsim
+{
 
-LogFile::~LogFile() { Close(); }
+LogFile::~LogFile()
+{
+    Close();
+}
 
 bool LogFile::Open(const std::string& path, bool flushEachLine, std::string& error)
 {

@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <string>
 
-namespace boxsim {
+namespace boxsim
+{
 
-class LogFile {
+class LogFile
+{
 public:
     LogFile() = default;
     ~LogFile();

@@ -9,9 +9,11 @@
 
 #include "measurement/Protocol.h"
 
-namespace boxsim {
+namespace boxsim
+{
 
-namespace {
+namespace
+{
 
 enum OptionId {
     OPT_HELP = 'h',

@@ -5,7 +5,8 @@
 
 #include "tools/boxsim/BoxSimulator.h"
 
-namespace boxsim {
+namespace boxsim
+{
 
 struct Options {
     SimSettings sim;

@@ -11,7 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace boxsim {
+namespace boxsim
+{
 
 PseudoTerminal::~PseudoTerminal()
 {

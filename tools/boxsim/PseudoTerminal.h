@@ -11,9 +11,11 @@
 
 #include <string>
 
-namespace boxsim {
+namespace boxsim
+{
 
-class PseudoTerminal {
+class PseudoTerminal
+{
 public:
     PseudoTerminal() = default;
     ~PseudoTerminal();

@@ -4,11 +4,18 @@
 #include <chrono>
 #include <cstdint>
 
-namespace boxsim {
+namespace boxsim
+{
 
 using SimTime = std::chrono::nanoseconds;
 
-inline double Seconds(SimTime t) { return std::chrono::duration<double>(t).count(); }
-inline std::int64_t Microseconds(SimTime t) { return std::chrono::duration_cast<std::chrono::microseconds>(t).count(); }
+inline double Seconds(SimTime t)
+{
+    return std::chrono::duration<double>(t).count();
+}
+inline std::int64_t Microseconds(SimTime t)
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(t).count();
+}
 
 } // namespace boxsim

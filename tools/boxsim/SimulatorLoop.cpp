@@ -12,9 +12,11 @@
 #include <cstdio>
 #include <cstring>
 
-namespace boxsim {
+namespace boxsim
+{
 
-namespace {
+namespace
+{
 
 using namespace std::chrono_literals;
 
@@ -58,7 +60,10 @@ SimulatorLoop::~SimulatorLoop()
         ::close(m_signalFd);
 }
 
-SimTime SimulatorLoop::Now() const { return SimTime(MonotonicNs() - m_startNs); }
+SimTime SimulatorLoop::Now() const
+{
+    return SimTime(MonotonicNs() - m_startNs);
+}
 
 bool SimulatorLoop::SetUp(std::string& error)
 {

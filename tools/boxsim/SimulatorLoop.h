@@ -16,9 +16,11 @@
 #include "tools/boxsim/PseudoTerminal.h"
 #include "tools/boxsim/SymlinkGuard.h"
 
-namespace boxsim {
+namespace boxsim
+{
 
-class SimulatorLoop {
+class SimulatorLoop
+{
 public:
     explicit SimulatorLoop(const Options& options);
     ~SimulatorLoop();

@@ -7,9 +7,11 @@
 #include <climits>
 #include <cstring>
 
-namespace boxsim {
+namespace boxsim
+{
 
-namespace {
+namespace
+{
 
 bool PointsTo(const std::string& link, const std::string& target)
 {
@@ -23,7 +25,8 @@ bool PointsTo(const std::string& link, const std::string& target)
 bool SymlinkGuard::Create(const std::string& link, const std::string& target, std::string& error)
 {
     Remove();
-    struct stat st{};
+    struct stat st {
+    };
     if (::lstat(link.c_str(), &st) == 0) {
         if (!S_ISLNK(st.st_mode)) {
             error = link + ": exists and is not a symlink";

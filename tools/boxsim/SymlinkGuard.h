@@ -3,9 +3,11 @@
 
 #include <string>
 
-namespace boxsim {
+namespace boxsim
+{
 
-class SymlinkGuard {
+class SymlinkGuard
+{
 public:
     SymlinkGuard() = default;
     ~SymlinkGuard() { Remove(); }
