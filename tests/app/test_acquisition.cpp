@@ -149,8 +149,7 @@ TEST_F(AcquisitionTest, OtherWidthsGoOutAsNumbers)
 
     // After the stop the edits are offered again, the combos not; unchecking
     // brings the combo back but the typed width stays until the combo changes.
-    presenter.answers = {IDNO};
-    Click(IDC_START);
+    StopAndSettle();
     EXPECT_TRUE(Enabled(IDC_OTHER_BITS_EDIT1));
     EXPECT_FALSE(Enabled(IDC_BIT_WIDTH1));
     Click(IDC_OTHER_BITS1);
@@ -159,8 +158,7 @@ TEST_F(AcquisitionTest, OtherWidthsGoOutAsNumbers)
     EXPECT_EQ(dlg->State().m_nBitWidth1, 10);
     StartAndSettle();
     EXPECT_EQ(BytesOf(writes.Snapshot())[0], (Bytes{0x7A, 0x0A, 0x7A}));
-    presenter.answers = {IDNO};
-    Click(IDC_START);
+    StopAndSettle();
     Choose(IDC_BIT_WIDTH1, 3);
     EXPECT_EQ(dlg->State().m_nBitWidth1, 32);
 }
@@ -232,8 +230,7 @@ TEST_F(AcquisitionTest, TypedNumbersAreCheckedBeforeAnythingStarts)
             EXPECT_TRUE(presenter.shown.empty()) << name;
             EXPECT_EQ(Text(IDC_START), "停止") << name;
             EXPECT_TRUE(dlg->State().m_bRecording) << name;
-            presenter.answers = {IDNO};
-            Click(IDC_START);
+            StopAndSettle();
         }
         if (std::string(c.other1 ? c.other1 : "") == "12")
             EXPECT_EQ(dlg->State().m_nBitWidth1, 12) << "channel 1's width stays in force";
