@@ -96,19 +96,15 @@ TEST_F(BoxSimTest, ContinuousRunAt1kHzRecordsEveryFrameAndCountsTurns)
     PumpFor(50);
     sim.Stop();
 
-    // The box saw the open-time command, then the start sequence spaced >= 2 ms, then the stop.
-    std::vector<std::pair<long long, std::string>> commands;
-    for (const std::string& line : Lines(ReadFileBytes(cmdLog))) {
-        const auto space = line.find(' ');
-        commands.emplace_back(std::stoll(line.substr(0, space)), line.substr(space + 1));
-    }
+    // The box saw the open-time command, then the start sequence, then the stop.
     std::vector<std::string> names;
-    for (const auto& c : commands)
-        names.push_back(c.second);
+    for (const std::string& line : Lines(ReadFileBytes(cmdLog)))
+        names.push_back(line.substr(line.find(' ') + 1));
     ASSERT_EQ(names, (std::vector<std::string>{"7F 02 7F", "7D 02 7D", "7A 1A 7A", "7B 1A 7B", "7F 06 7F",
                                                "7D 01 7D", "7E 01 7E", "7E 03 7E"}));
-    for (std::size_t i = 3; i <= 6; ++i)
-        EXPECT_GE(commands[i].first - commands[i - 1].first, 2000) << names[i];
+    // (The box stamps a command when it gets round to reading it, so under
+    // load its stamps say nothing about the spacing on the line; the tests of
+    // the start sequence measure that at the device.)
 
     // Every frame the box sent while recording is one line, in order, none missing.
     std::vector<std::pair<DWORD, DWORD>> sent;
