@@ -198,6 +198,12 @@ BOOL PurgeSerial(HANDLE port)
     return fd >= 0 && tcflush(fd, TCIOFLUSH) == 0 ? TRUE : FALSE;
 }
 
+BOOL PurgeSerialInput(HANDLE port)
+{
+    const int fd = PortFd(port);
+    return fd >= 0 && tcflush(fd, TCIFLUSH) == 0 ? TRUE : FALSE;
+}
+
 int SerialInputQueued(HANDLE port)
 {
     const int fd = PortFd(port);

@@ -299,7 +299,7 @@ void CSerialPort::FlushWriteBuffer()
     {
         std::lock_guard lock(m_csLock);
         // Unread input is discarded before every command.
-        PurgeSerial(port);
+        PurgeSerialInput(port);
         ok = WriteSerial(port, request.bytes.data(), request.bytes.size(), m_hStopEvent);
         err = errno;
         m_lastWriteEnd = Clock::now();
