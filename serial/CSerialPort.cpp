@@ -9,7 +9,8 @@
 #include "platform/MessageBox.h"
 #include "platform/SerialDevice.h"
 
-namespace {
+namespace
+{
 
 // One read() takes at most this many queued bytes; the whole batch is handed
 // over to the user-interface thread in one wake-up.

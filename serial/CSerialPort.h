@@ -28,7 +28,8 @@ constexpr UINT WM_SERIAL_DEVICE_LOST = WM_USER + 9;
 constexpr DWORD EV_RXCHAR = 0x0001;
 constexpr DWORD EV_RXFLAG = 0x0002;
 
-class CSerialPort {
+class CSerialPort
+{
 public:
     CSerialPort();
     virtual ~CSerialPort();

@@ -5,18 +5,20 @@
 #include <memory>
 #include <sys/file.h>
 
+#include "SerialTestSupport.h"
 #include "platform/MessageBox.h"
 #include "platform/SerialDevice.h"
 #include "serial/CSerialPort.h"
-#include "SerialTestSupport.h"
 
 using namespace serialtest;
 using Bytes = std::vector<unsigned char>;
 
-namespace {
+namespace
+{
 
 // Records each box and the state of the port while it is up.
-class BoxRecorder : public ScriptedPresenter {
+class BoxRecorder : public ScriptedPresenter
+{
 public:
     CSerialPort* port = nullptr;
     std::vector<std::thread::id> threads;
@@ -34,7 +36,8 @@ public:
     }
 };
 
-class SerialPortTest : public ::testing::Test {
+class SerialPortTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -57,7 +60,8 @@ protected:
 };
 
 // Holds a port's lock for a scope, as a slow line would.
-class HeldLock {
+class HeldLock
+{
 public:
     explicit HeldLock(CCriticalSection& cs) : m_cs(cs) { EnterCriticalSection(&m_cs); }
     ~HeldLock() { LeaveCriticalSection(&m_cs); }
@@ -241,8 +245,8 @@ TEST_F(SerialPortTest, StopWinsOverAPendingWriteAndNothingIsSent)
 
 TEST_F(SerialPortTest, WritesSendExactlyTheRequestedLength)
 {
-    const BYTE source[16] = {0x7F, 0x02, 0x7F, 0x7D, 0x02, 0x7D, 0xAA, 0xBB, 0xCC, 0xDD,
-                             0xEE, 0xFF, 0x11, 0x22, 0x33, 0x44};
+    const BYTE source[16] = {0x7F, 0x02, 0x7F, 0x7D, 0x02, 0x7D, 0xAA, 0xBB,
+                             0xCC, 0xDD, 0xEE, 0xFF, 0x11, 0x22, 0x33, 0x44};
     for (int length : {3, 6}) {
         SCOPED_TRACE(length);
         Pty pty;
@@ -264,7 +268,8 @@ TEST_F(SerialPortTest, WritesSendExactlyTheRequestedLength)
     }
 }
 
-namespace {
+namespace
+{
 
 struct WriteLog {
     struct Entry {
@@ -303,11 +308,8 @@ TEST_F(SerialPortTest, ABurstOfCommandsGoesOutWholeInOrderAndSpaced)
         CSerialPort port;
         ASSERT_TRUE(port.OpenPort(&owner, 1));
         ASSERT_TRUE(port.StartMonitor());
-        const std::array<std::array<BYTE, 3>, 5> burst = {{{0x7A, 0x20, 0x7A},
-                                                           {0x7B, 0x0A, 0x7B},
-                                                           {0x7F, 0x03, 0x7F},
-                                                           {0x7D, 0x02, 0x7D},
-                                                           {0x7E, 0x01, 0x7E}}};
+        const std::array<std::array<BYTE, 3>, 5> burst = {
+            {{0x7A, 0x20, 0x7A}, {0x7B, 0x0A, 0x7B}, {0x7F, 0x03, 0x7F}, {0x7D, 0x02, 0x7D}, {0x7E, 0x01, 0x7E}}};
         Bytes want;
         for (const auto& cmd : burst) {
             port.m_nWriteLength = 3;
@@ -355,8 +357,8 @@ TEST_F(SerialPortTest, APollIsNotQueuedWhileAnEarlierOneStillWaits)
     }
 
     Bytes got;
-    ASSERT_TRUE(CollectUntil(pty, got, 9)) << got.size() << " bytes, alive " << port.m_bAlive.load() << " boxes "
-                                           << boxes.shown.size();
+    ASSERT_TRUE(CollectUntil(pty, got, 9))
+        << got.size() << " bytes, alive " << port.m_bAlive.load() << " boxes " << boxes.shown.size();
     PumpFor(30);
     pty.Collect(got);
     EXPECT_EQ(got, (Bytes{0x7E, 0x02, 0x7E, 0x7E, 0x02, 0x7E, 0x7E, 0x03, 0x7E}));
