@@ -89,6 +89,7 @@ private:
     bool StopRequested() const;
     bool CountEmptyWakeup();
 
+    unsigned m_nOpenings = 0; // user-interface thread, and the thread while it runs
     UiHandOver m_handOver;
     std::thread m_thread;
 

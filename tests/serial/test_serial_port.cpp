@@ -24,6 +24,7 @@ public:
     std::vector<std::thread::id> threads;
     std::vector<bool> portOpenWhileShown;
     std::vector<std::string>* log = nullptr;
+    std::function<void()> onShow;
 
     int ShowMessage(QWidget* owner, const MessageBoxRequest& request) override
     {
@@ -32,6 +33,8 @@ public:
             portOpenWhileShown.push_back(port->m_hPort.load() != nullptr && port->m_bAlive.load());
         if (log)
             log->push_back("box");
+        if (onShow)
+            onShow();
         return ScriptedPresenter::ShowMessage(owner, request);
     }
 };
@@ -522,4 +525,30 @@ TEST_F(SerialPortTest, ALostDeviceIsReportedOnceThenThePortCloses)
         }
         SetMessagePresenter(&boxes);
     }
+}
+
+TEST_F(SerialPortTest, ALossNoticeIsDroppedWhenThePortWasReopenedMeanwhile)
+{
+    Pty lost;
+    Pty next;
+    PortEnv env1(1, lost.Path());
+    PortEnv env2(2, next.Path());
+    CSerialPort port;
+    bool reopened = false;
+    // The operator reopens from the error box, before the thread has ended.
+    boxes.onShow = [&] {
+        Watchdog dog("OpenPort from the error box");
+        reopened = port.OpenPort(&owner, 2) == TRUE;
+    };
+    ASSERT_TRUE(port.OpenPort(&owner, 1));
+    ASSERT_TRUE(port.StartMonitor());
+    lost.CloseMaster();
+    ASSERT_TRUE(PumpUntil([&] { return reopened; }));
+    PumpFor(200);
+    EXPECT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(owner.Count(WM_SERIAL_DEVICE_LOST), 0u);
+    EXPECT_NE(port.m_hPort.load(), nullptr);
+    ASSERT_TRUE(port.StartMonitor());
+    next.Send({0x55});
+    ASSERT_TRUE(PumpUntil([&] { return owner.Bytes(WM_SERIAL_BYTE, 2) == Bytes{0x55}; }));
 }
