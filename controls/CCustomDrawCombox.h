@@ -13,4 +13,12 @@ public:
 
     // Called when the object takes over its dialog control.
     virtual void PreSubclassWindow();
+
+    // The drawn arrow button, at the right end over the full height; a press
+    // there opens the list.
+    static constexpr int ARROW_WIDTH = 20;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void OnPaint();
 };
