@@ -6,12 +6,13 @@
 
 #include "platform/CDC.h"
 
-const ButtonScheme BLUE_BUTTON_SCHEME = {RGB(101, 160, 251), RGB(17, 94, 188), RGB(51, 126, 251),
-                                         RGB(255, 255, 255), 15, 20};
-const ButtonScheme RED_BUTTON_SCHEME = {RGB(255, 134, 134), RGB(255, 93, 93), RGB(255, 93, 93),
-                                        RGB(255, 255, 255), 15, 20};
+const ButtonScheme BLUE_BUTTON_SCHEME = {
+    RGB(101, 160, 251), RGB(17, 94, 188), RGB(51, 126, 251), RGB(255, 255, 255), 15, 20};
+const ButtonScheme RED_BUTTON_SCHEME = {
+    RGB(255, 134, 134), RGB(255, 93, 93), RGB(255, 93, 93), RGB(255, 255, 255), 15, 20};
 
-namespace {
+namespace
+{
 
 constexpr COLORREF kDisabledBody = RGB(245, 245, 245);
 constexpr COLORREF kDisabledInk = RGB(153, 153, 153);
@@ -32,7 +33,10 @@ QPoint CursorPos()
 
 } // namespace
 
-void CCustomDrawBtn::SetCursorPosSource(std::function<QPoint()> source) { CursorPosSource() = std::move(source); }
+void CCustomDrawBtn::SetCursorPosSource(std::function<QPoint()> source)
+{
+    CursorPosSource() = std::move(source);
+}
 
 CCustomDrawBtn::CCustomDrawBtn(QWidget* parent) : QPushButton(parent)
 {

@@ -30,7 +30,8 @@ struct ButtonScheme {
 extern const ButtonScheme BLUE_BUTTON_SCHEME;
 extern const ButtonScheme RED_BUTTON_SCHEME;
 
-class CCustomDrawBtn : public QPushButton {
+class CCustomDrawBtn : public QPushButton
+{
     Q_OBJECT
 public:
     explicit CCustomDrawBtn(QWidget* parent = nullptr);

@@ -7,7 +7,8 @@
 
 #include "platform/CDC.h"
 
-namespace {
+namespace
+{
 
 constexpr COLORREF kField = RGB(255, 255, 255);
 constexpr COLORREF kFrame = RGB(200, 200, 200);
@@ -17,7 +18,8 @@ constexpr COLORREF kArrow = RGB(255, 255, 255);
 // Lines the platform's parts up with the drawn box: the arrow sub-control
 // (what a press opens the list with) is the drawn 20-pixel button, and the
 // edit field sits inside the frame left of it.
-class FlatComboStyle : public QProxyStyle {
+class FlatComboStyle : public QProxyStyle
+{
 public:
     QRect subControlRect(ComplexControl cc, const QStyleOptionComplex* opt, SubControl sc,
                          const QWidget* widget) const override
@@ -26,11 +28,15 @@ public:
             const QRect r = opt->rect;
             const int arrow = CCustomDrawCombox::ARROW_WIDTH;
             switch (sc) {
-            case SC_ComboBoxArrow: return QRect(r.right() + 1 - arrow, r.top(), arrow, r.height());
+            case SC_ComboBoxArrow:
+                return QRect(r.right() + 1 - arrow, r.top(), arrow, r.height());
             case SC_ComboBoxEditField:
-                return QRect(r.left() + 1, r.top() + 1, std::max(0, r.width() - arrow - 2), std::max(0, r.height() - 2));
-            case SC_ComboBoxFrame: return r;
-            default: break;
+                return QRect(r.left() + 1, r.top() + 1, std::max(0, r.width() - arrow - 2),
+                             std::max(0, r.height() - 2));
+            case SC_ComboBoxFrame:
+                return r;
+            default:
+                break;
             }
         }
         return QProxyStyle::subControlRect(cc, opt, sc, widget);
@@ -62,9 +68,15 @@ CCustomDrawCombox::~CCustomDrawCombox()
     setStyle(nullptr);
 }
 
-void CCustomDrawCombox::PreSubclassWindow() { update(); }
+void CCustomDrawCombox::PreSubclassWindow()
+{
+    update();
+}
 
-void CCustomDrawCombox::paintEvent(QPaintEvent*) { OnPaint(); }
+void CCustomDrawCombox::paintEvent(QPaintEvent*)
+{
+    OnPaint();
+}
 
 void CCustomDrawCombox::OnPaint()
 {

@@ -5,7 +5,8 @@
 
 #include <QComboBox>
 
-class CCustomDrawCombox : public QComboBox {
+class CCustomDrawCombox : public QComboBox
+{
     Q_OBJECT
 public:
     explicit CCustomDrawCombox(QWidget* parent = nullptr);

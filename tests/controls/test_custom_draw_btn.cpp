@@ -14,15 +14,20 @@
 #include "platform/CDC.h"
 #include "platform/DrawRecorder.h"
 
-namespace {
+namespace
+{
 
 constexpr COLORREF kWhite = RGB(255, 255, 255);
 
-COLORREF At(const QImage& img, int x, int y) { return FromQRgb(img.pixel(x, y)); }
+COLORREF At(const QImage& img, int x, int y)
+{
+    return FromQRgb(img.pixel(x, y));
+}
 
 // A button whose drawing can be asked for a state (focus) and whose timer
 // calls are counted.
-class TestBtn : public CCustomDrawBtn {
+class TestBtn : public CCustomDrawBtn
+{
 public:
     using CCustomDrawBtn::CCustomDrawBtn;
     UINT forcedState = 0;

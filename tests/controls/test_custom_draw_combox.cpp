@@ -3,8 +3,8 @@
 // platform's edit field, list and accessibility stay.
 #include <gtest/gtest.h>
 
-#include <QAccessible>
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QLineEdit>
@@ -14,13 +14,17 @@
 #include "platform/CDC.h"
 #include "platform/DrawRecorder.h"
 
-namespace {
+namespace
+{
 
 constexpr COLORREF kWhite = RGB(255, 255, 255);
 constexpr COLORREF kFrame = RGB(200, 200, 200);
 constexpr COLORREF kButton = RGB(21, 123, 237);
 
-COLORREF At(const QImage& img, int x, int y) { return FromQRgb(img.pixel(x, y)); }
+COLORREF At(const QImage& img, int x, int y)
+{
+    return FromQRgb(img.pixel(x, y));
+}
 
 // The combo box's own painting, without its edit field.
 QImage OwnPainting(QWidget& w)
