@@ -4,10 +4,8 @@
 
 #include <QWidget>
 
+#include "platform/CDC.h"
 #include "platform/WinTypes.h"
-
-class CDC;
-class CBitmap;
 
 class CRoundMeter : public QWidget {
     Q_OBJECT
@@ -21,7 +19,9 @@ public:
 
     // The owner writes m_dValue and then invalidates (update()).
     RECT m_rcClient{};
-    // m_dcBackground, m_bmpBackground, m_pPrevBitmap: see the implementation.
+    CDC m_dcBackground;          // memory context holding the cached background
+    CBitmap m_bmpBackground;     // client-sized bitmap selected into m_dcBackground
+    CBitmap* m_pPrevBitmap = nullptr; // what m_dcBackground held before; selected back before deletion
     POINT m_ptCenter{};
     double m_dDiameter = 0.0;
     COLORREF m_clrNeedle = RGB(0, 0, 0);
@@ -30,9 +30,17 @@ public:
     double m_dMin = 0.0;
     double m_dMajorDivisions = 4.0;
     double m_dMinorDivisions = 10.0;
-    char m_szTitle[100] = {};
+    char m_szTitle[100] = {}; // UTF-8
     double m_dValue = 600.0;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+
+    void OnPaint();
+    void DrawBackground(CDC* pDC, const RECT& rect);
+    void DrawNeedle(CDC* pDC);
+    void DrawReadout(CDC* pDC);
+
+private:
+    void ReleaseBackground();
 };

@@ -1,0 +1,68 @@
+// Serial devices over POSIX: finding the device behind a port number, opening
+// it exclusively, the fixed line settings, purge, queued input, read, write.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "platform/Sync.h"
+#include "platform/WinTypes.h"
+
+// Port numbers the operator can choose.
+constexpr UINT kFirstSerialPort = 1;
+constexpr UINT kLastSerialPort = 4;
+
+// The device port number n (1 to 4) stands for at this moment: the path in
+// TELVAR_COM<n> when set, otherwise the next of the devices present (USB
+// adapters, then ACM modems, then on-board UARTs) not already named. Empty when
+// there is none.
+std::string SerialPortDevice(UINT portNumber);
+// The same for all four numbers, index 0 for port 1.
+std::array<std::string, 4> SerialPortDevices();
+
+// Serial devices present in devDir, in the order they are handed out:
+// ttyUSB*, ttyACM*, then ttyS* with a real UART behind them, each group in
+// numeric order.
+std::vector<std::string> ListSerialDevices(const std::string& devDir = "/dev");
+// Gives each port number without a configured device (empty entry) the next
+// found device that no configured entry names.
+std::array<std::string, 4> AssignSerialDevices(const std::array<std::string, 4>& configured,
+                                               const std::vector<std::string>& found);
+
+// Opens the device for reading and writing, non-blocking, without becoming the
+// controlling terminal, exclusively (flock and TIOCEXCL). Null on failure with
+// errno set; a device held by another opener fails with EBUSY.
+HANDLE OpenSerialDevice(const std::string& path);
+
+// Raw mode, 115200 baud, 8 data bits, no parity, 1 stop bit, receiver on,
+// modem status ignored, no flow control, RTS asserted (where the device has
+// modem lines). FALSE with errno set on failure.
+BOOL ConfigureSerialLine(HANDLE port);
+
+// Discards unread input and unsent output.
+BOOL PurgeSerial(HANDLE port);
+
+// Number of bytes waiting in the input queue, -1 with errno set on failure.
+int SerialInputQueued(HANDLE port);
+
+// One read() of up to size bytes; the read() result, errno set when negative.
+long ReadSerial(HANDLE port, BYTE* buffer, std::size_t size);
+
+// TRUE when the line has hung up or failed (poll reports POLLHUP or POLLERR).
+BOOL SerialLineBroken(HANDLE port);
+
+// Writes all bytes and waits until they have left (tcdrain). Gives up after
+// 1000 ms + 1000 ms per byte (errno ETIMEDOUT), or when cancel (an event, may
+// be null) is set first (errno ECANCELED).
+BOOL WriteSerial(HANDLE port, const BYTE* data, std::size_t size, HANDLE cancel);
+
+// Sees every write that reaches a device, with the moment it began and the
+// moment its bytes had left. For tests and diagnostics; set it before any port
+// thread runs. Null removes it.
+using SerialWriteObserver = void (*)(void* context, const BYTE* data, std::size_t size,
+                                     std::chrono::steady_clock::time_point begin,
+                                     std::chrono::steady_clock::time_point end);
+void SetSerialWriteObserver(SerialWriteObserver observer, void* context);

@@ -1,0 +1,103 @@
+// One serial port and the worker thread that watches it. Every received byte
+// goes to the owner window as WM_SERIAL_BYTE, synchronously and in arrival
+// order, on the owner's user-interface thread; commands queued by the owner
+// are written by the worker, each whole and in order.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/Sync.h"
+#include "platform/UiHandOver.h"
+#include "platform/WinTypes.h"
+#include "platform/Wnd.h"
+
+// wParam: the received byte; lParam: the port number.
+constexpr UINT WM_SERIAL_BYTE = WM_USER + 7;
+// Reserved: Linux serial devices have no event character, so it is never sent.
+constexpr UINT WM_SERIAL_EVENTCHAR = WM_USER + 8;
+// The device went away (adapter pulled, line hung up); the port is closed
+// and its thread has ended. Posted after the error report is closed.
+// wParam: 0; lParam: the port number.
+constexpr UINT WM_SERIAL_DEVICE_LOST = WM_USER + 9;
+
+constexpr DWORD EV_RXCHAR = 0x0001;
+constexpr DWORD EV_RXFLAG = 0x0002;
+
+class CSerialPort {
+public:
+    CSerialPort();
+    virtual ~CSerialPort();
+    CSerialPort(const CSerialPort&) = delete;
+    CSerialPort& operator=(const CSerialPort&) = delete;
+
+    // (Re)opens port nPortNumber (1 to 4) for pOwner. Waits for a previous
+    // thread to end first. FALSE, with nothing shown, when the device is
+    // absent or held by another program. Call on the user-interface thread.
+    BOOL OpenPort(CWnd* pOwner, UINT nPortNumber);
+    // Starts MonitorProc on this port after a successful OpenPort. FALSE when
+    // the port is not open or a thread already runs.
+    BOOL StartMonitor();
+    // Asks the thread to close the port and end; does not wait.
+    void RequestStop();
+
+    // Sends the first m_nWriteLength bytes of pBytes as one command, after
+    // every command queued before it.
+    void QueueWrite(const BYTE* pBytes);
+    // Queues a poll of nLength bytes unless an earlier poll has not gone out
+    // yet; returns whether it was queued.
+    BOOL QueuePoll(const BYTE* pBytes, int nLength = 3);
+
+    static UINT MonitorProc(void* pParam);
+    void FlushWriteBuffer();
+    void DrainInput();
+    void ShowSystemError();
+
+    std::atomic<HANDLE> m_hPort{nullptr};
+    BYTE* m_pWriteBuf = nullptr;
+    int m_nWriteLength = 3;
+    CCriticalSection m_csLock;
+    std::atomic<BOOL> m_bAlive{FALSE};
+    HANDLE m_hStopEvent = nullptr;
+    HANDLE m_hWriteEvent = nullptr;
+    // [0] stop, [1] the port (input waiting or line failed), [2] write request.
+    HANDLE m_hWaitEvents[3] = {nullptr, nullptr, nullptr};
+    CWnd* m_pOwnerWnd = nullptr;
+    UINT m_nPortNumber = 0;
+    DWORD m_dwEventMask = 0;
+    int m_nWriteBufSize = 0;
+
+    // Shortest pause on the line between two commands.
+    static constexpr std::chrono::milliseconds kCommandGap{2};
+
+private:
+    struct Request {
+        std::vector<BYTE> bytes;
+        bool poll = false;
+    };
+
+    UINT Monitor();
+    BOOL Enqueue(const BYTE* pBytes, int nLength, bool poll);
+    void WaitForThreadEnd();
+    void ReportError(int err);
+    void LoseDevice(int err);
+    bool StopRequested() const;
+    bool CountEmptyWakeup();
+
+    UiHandOver m_handOver;
+    std::thread m_thread;
+
+    std::mutex m_queueLock; // the request queue and the staging buffer
+    std::deque<Request> m_writeQueue;
+    bool m_bPollQueued = false;
+
+    // Worker thread only.
+    bool m_bDeviceLost = false;
+    int m_nEmptyWakeups = 0;
+    std::chrono::steady_clock::time_point m_firstEmptyWakeup{};
+    std::chrono::steady_clock::time_point m_lastWriteEnd{};
+};
