@@ -1,5 +1,8 @@
 #include "platform/DialogEx.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
@@ -20,6 +23,7 @@
 #include <QResizeEvent>
 #include <QTimer>
 
+#include "platform/GdiObjects.h"
 #include "platform/MessageBox.h"
 #include "platform/WidgetText.h"
 
@@ -380,6 +384,7 @@ BOOL CDialogEx::Create()
     const BOOL focusDefault = OnInitDialog();
     if (!m_pWindow)
         return FALSE;
+    ApplySizingMinimum();
     UpdateAccessibleNames();
     ApplyControlColours();
     if (m_bEnded)
@@ -548,6 +553,25 @@ void CDialogEx::HandleResize(int width, int height)
     m_lastReportedSize = size;
     m_nLastReportedType = type;
     WindowProc(WM_SIZE, type, MAKELPARAM(static_cast<UINT>(width), static_cast<UINT>(height)));
+}
+
+// The window manager resizes a frame without asking the window first, so the
+// map's WM_SIZING rule is asked once, for a frame dragged down to nothing, and
+// the smallest frame it allows becomes the window's minimum size. The minimum
+// never exceeds the size the dialog has now: showing it changes nothing.
+void CDialogEx::ApplySizingMinimum()
+{
+    if (!m_pWindow)
+        return;
+    RECT frame;
+    GetWindowRect(&frame);
+    RECT proposed{frame.left, frame.top, frame.left, frame.top};
+    WindowProc(WM_SIZING, WMSZ_BOTTOMRIGHT, reinterpret_cast<LPARAM>(&proposed));
+    const int frameWidth = (frame.right - frame.left) - m_pWindow->width();
+    const int frameHeight = (frame.bottom - frame.top) - m_pWindow->height();
+    const int width = std::clamp<int>(proposed.right - proposed.left - frameWidth, 0, m_pWindow->width());
+    const int height = std::clamp<int>(proposed.bottom - proposed.top - frameHeight, 0, m_pWindow->height());
+    m_pWindow->setMinimumSize(width, height);
 }
 
 void CDialogEx::HandleDropDown(CDlgItem& control)
@@ -760,6 +784,20 @@ void CDialogEx::SetIcon(const QIcon& icon, BOOL bigIcon)
 QIcon CDialogEx::GetIcon(BOOL bigIcon) const { return bigIcon ? m_bigIcon : m_smallIcon; }
 
 QFont CDialogEx::GetFont() const { return m_dialogFont; }
+
+int CDialogEx::GetLogFont(LOGFONT* logFont) const
+{
+    if (!logFont)
+        return 0;
+    *logFont = LOGFONT{};
+    const int pixels = m_dialogFont.pixelSize();
+    logFont->lfHeight = -(pixels > 0 ? pixels : MulDiv(m_template.pointSize * 10, ScreenLogPixelsY(), 720));
+    logFont->lfWeight = FW_NORMAL;
+    logFont->lfCharSet = DEFAULT_CHARSET;
+    if (m_template.fontFace)
+        std::strncpy(logFont->lfFaceName, m_template.fontFace, LF_FACESIZE - 1);
+    return static_cast<int>(sizeof(LOGFONT));
+}
 
 void CDialogEx::SetWindowText(const std::string& text)
 {

@@ -94,6 +94,9 @@ public:
     QIcon GetIcon(BOOL bigIcon) const;
     // The dialog's own font (the template's face and size).
     QFont GetFont() const;
+    // Its description, as the controls that have no font of their own report
+    // it: the template's face at its character height in pixels, normal weight.
+    int GetLogFont(LOGFONT* logFont) const;
     // The base units the template was laid out with.
     DialogBaseUnits BaseUnits() const { return m_baseUnits; }
     void SetWindowText(const std::string& text);
@@ -137,6 +140,7 @@ private:
     void HandleClose();
     void HandlePaint();
     void HandleResize(int width, int height);
+    void ApplySizingMinimum();
     void HandleDropDown(CDlgItem& control);
 
     DialogTemplate m_template;

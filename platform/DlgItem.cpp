@@ -8,6 +8,7 @@
 #include <QLineEdit>
 
 #include "platform/DialogEx.h"
+#include "platform/GdiObjects.h"
 #include "platform/WidgetText.h"
 
 CDlgItem::CDlgItem(CDialogEx* owner, const DialogItemTemplate& item, QWidget* widget)
@@ -141,6 +142,7 @@ void CDlgItem::ApplyDroppedHeight() const
 
 void CDlgItem::SetFont(const QFont& font, BOOL redraw)
 {
+    m_pFont.reset(); // a bare Qt font has no description
     if (QWidget* w = Widget()) {
         w->setFont(font);
         if (redraw)
@@ -152,6 +154,26 @@ QFont CDlgItem::GetFont() const
 {
     const QWidget* w = Widget();
     return w ? w->font() : QFont();
+}
+
+void CDlgItem::SetFont(const CFont* font, BOOL redraw)
+{
+    if (!font || !font->Data())
+        return;
+    std::shared_ptr<const FontData> data = font->Data();
+    SetFont(data->font, redraw);
+    m_pFont = std::move(data);
+}
+
+int CDlgItem::GetLogFont(LOGFONT* logFont) const
+{
+    if (!logFont)
+        return 0;
+    if (m_pFont) {
+        *logFont = m_pFont->lf;
+        return static_cast<int>(sizeof(LOGFONT));
+    }
+    return m_pOwner->GetLogFont(logFont);
 }
 
 void CDlgItem::Invalidate(BOOL) { InvalidateRect(nullptr); }

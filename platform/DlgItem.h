@@ -5,6 +5,7 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <memory>
 #include <string>
 
 #include "platform/DialogTemplate.h"
@@ -13,6 +14,9 @@
 class QFont;
 class QWidget;
 class CDialogEx;
+class CFont;
+struct FontData;
+struct LOGFONT;
 
 // SetWindowPos flags.
 constexpr UINT SWP_NOSIZE = 0x0001;
@@ -61,6 +65,13 @@ public:
 
     void SetFont(const QFont& font, BOOL redraw = TRUE);
     QFont GetFont() const;
+    // WM_SETFONT with a font object: the control shows it and keeps its
+    // description (and its realised form, so the object may go first).
+    void SetFont(const CFont* font, BOOL redraw = TRUE);
+    // WM_GETFONT, then GetObject: the description of the font object last
+    // given, or else of the dialog's own font. Returns the size written, 0 when
+    // there is none.
+    int GetLogFont(LOGFONT* logFont) const;
 
     void Invalidate(BOOL erase = TRUE);
     void InvalidateRect(const RECT* rect, BOOL erase = TRUE);
@@ -85,4 +96,5 @@ private:
     QPointer<QWidget> m_widget;
     DialogItemTemplate m_item;
     int m_nDroppedHeight = 0;
+    std::shared_ptr<const FontData> m_pFont; // set through SetFont(const CFont*)
 };
