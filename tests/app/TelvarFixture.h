@@ -6,6 +6,7 @@
 
 #include <QComboBox>
 #include <QAbstractButton>
+#include <QTest>
 
 #include <atomic>
 #include <chrono>
@@ -209,7 +210,7 @@ protected:
         ::setenv("TELVAR_COM1", box->Path().c_str(), 1);
         Click(IDC_OPEN_PORT);
         ASSERT_EQ(Text(IDC_OPEN_PORT), "关闭串口");
-        ASSERT_TRUE(PumpUntil([&] { return box->Received().size() >= 6; }));
+        ASSERT_TRUE(PumpUntil([&] { return box->Received().size() >= 6 && !writes.Snapshot().empty(); }));
         writes.Clear();
     }
 
