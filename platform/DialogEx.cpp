@@ -21,6 +21,7 @@
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QTimer>
 
 #include "platform/GdiObjects.h"
@@ -91,7 +92,9 @@ protected:
     void resizeEvent(QResizeEvent* event) override
     {
         QDialog::resizeEvent(event);
-        m_pOwner->HandleResize(event->size().width(), event->size().height());
+        // The size the window has now, which is what its client rectangle
+        // reads: a window-state change can leave an event with a stale size.
+        m_pOwner->HandleResize(width(), height());
     }
     void changeEvent(QEvent* event) override
     {
@@ -558,7 +561,8 @@ void CDialogEx::HandleResize(int width, int height)
 // The window manager resizes a frame without asking the window first, so the
 // map's WM_SIZING rule is asked once, for a frame dragged down to nothing, and
 // the smallest frame it allows becomes the window's minimum size. The minimum
-// never exceeds the size the dialog has now: showing it changes nothing.
+// never exceeds the size the dialog has now, so showing it changes nothing,
+// nor the screen's work area, so a maximise still fits a smaller screen.
 void CDialogEx::ApplySizingMinimum()
 {
     if (!m_pWindow)
@@ -569,8 +573,11 @@ void CDialogEx::ApplySizingMinimum()
     WindowProc(WM_SIZING, WMSZ_BOTTOMRIGHT, reinterpret_cast<LPARAM>(&proposed));
     const int frameWidth = (frame.right - frame.left) - m_pWindow->width();
     const int frameHeight = (frame.bottom - frame.top) - m_pWindow->height();
-    const int width = std::clamp<int>(proposed.right - proposed.left - frameWidth, 0, m_pWindow->width());
-    const int height = std::clamp<int>(proposed.bottom - proposed.top - frameHeight, 0, m_pWindow->height());
+    QSize limit = m_pWindow->size();
+    if (const QScreen* screen = m_pWindow->screen())
+        limit = limit.boundedTo(screen->availableGeometry().size() - QSize(frameWidth, frameHeight));
+    const int width = std::clamp<int>(proposed.right - proposed.left - frameWidth, 0, std::max(0, limit.width()));
+    const int height = std::clamp<int>(proposed.bottom - proposed.top - frameHeight, 0, std::max(0, limit.height()));
     m_pWindow->setMinimumSize(width, height);
 }
 
