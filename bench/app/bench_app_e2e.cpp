@@ -4,7 +4,7 @@
 // frames the simulator sent.
 //
 //  1. Burst: the simulator streams as fast as the tool takes the bytes
-//     (faster than any baud rate), BENCH_FRAMES frames (100000).
+//     (faster than any baud rate), BENCH_FRAMES frames (500000).
 //  2. The real 1 kHz stream for BENCH_SECONDS (10): CPU of the tool, and
 //     side by side a raw capture of another 1 kHz stream with cat.
 //
@@ -393,7 +393,7 @@ int main(int argc, char** argv)
     InstallFontSubstitutions();
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
-    const long frames = EnvLong("BENCH_FRAMES", 100000);
+    const long frames = EnvLong("BENCH_FRAMES", 500000);
     const int seconds = static_cast<int>(EnvLong("BENCH_SECONDS", 10));
     TempDir dir;
     // A fresh dialog for each: the collector and the turn counters carry
