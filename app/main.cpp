@@ -12,12 +12,14 @@
 
 CTelvarApp theApp;
 
-namespace {
+namespace
+{
 
 // For the start-up benchmark only, never set by operators:
 // TELVAR_EXIT_AFTER_SHOWN=1 prints "shown MONOTONIC_SECONDS" once the main
 // dialog has been painted for the first time, then ends the dialog.
-class ShownProbe : public QObject {
+class ShownProbe : public QObject
+{
 public:
     ShownProbe(CDialogEx& dlg, QObject* parent) : QObject(parent), m_dlg(dlg) {}
     bool eventFilter(QObject*, QEvent* event) override

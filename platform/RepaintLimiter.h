@@ -11,7 +11,8 @@
 
 class QWidget;
 
-class CRepaintLimiter : public QObject {
+class CRepaintLimiter : public QObject
+{
 public:
     // 60 Hz: what a screen shows anyway.
     static constexpr int kDefaultIntervalMs = 16;

@@ -18,16 +18,20 @@
 #include <string>
 #include <vector>
 
-namespace bench {
+namespace bench
+{
 
 using Clock = std::chrono::steady_clock;
 
-inline double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+inline double Seconds(Clock::duration d)
+{
+    return std::chrono::duration<double>(d).count();
+}
 
 inline double CpuSeconds(const rusage& u)
 {
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec)
-           + static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 inline rusage Usage(int who)
@@ -45,7 +49,8 @@ inline double MonotonicNow()
 }
 
 // A child process. stdoutPath: "" keeps ours, "|" gives a pipe to read from.
-class Child {
+class Child
+{
 public:
     Child(const std::vector<std::string>& argv, const std::string& stdoutPath = "",
           const std::vector<std::string>& env = {})
@@ -130,7 +135,8 @@ private:
 };
 
 // telvar-boxsim with the given options; DevicePath() is what it prints first.
-class BoxSim {
+class BoxSim
+{
 public:
     explicit BoxSim(std::vector<std::string> options)
     {
@@ -149,7 +155,8 @@ private:
 };
 
 // A scratch directory, removed with everything in it.
-class TempDir {
+class TempDir
+{
 public:
     TempDir()
     {
@@ -174,7 +181,8 @@ inline long EnvLong(const char* name, long fallback)
 
 inline long long FileSize(const std::string& path)
 {
-    struct stat st{};
+    struct stat st {
+    };
     return ::stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
 }
 

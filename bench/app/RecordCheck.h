@@ -12,7 +12,8 @@
 #include "measurement/RecordFile.h"
 #include "measurement/SampleDecoder.h"
 
-namespace bench {
+namespace bench
+{
 
 struct ChannelSetup {
     int dataType1 = 0;
@@ -25,7 +26,7 @@ struct RecordCheck {
     std::size_t framesSent = 0;
     std::size_t expectedLines = 0; // lines the decoder makes of all frames sent
     std::size_t recordedLines = 0;
-    std::size_t offset = 0;        // expected line the record file begins with
+    std::size_t offset = 0; // expected line the record file begins with
     std::size_t mismatches = 0;
     bool headerOk = false;
     bool aligned = false;
@@ -47,9 +48,11 @@ inline std::string ReadWholeFile(const std::string& path)
     return s.str();
 }
 
-namespace detail {
+namespace detail
+{
 
-class LineCollector : public IFrameSink {
+class LineCollector : public IFrameSink
+{
 public:
     std::vector<std::string> lines;
     void ShowGauges(const MeasureState&) override {}
@@ -85,10 +88,8 @@ inline RecordCheck CheckRecord(const std::string& sentLogPath, const std::string
             if (std::sscanf(line.c_str(), "%lx %lx", &w1, &w2) != 2)
                 continue;
             ++r.framesSent;
-            const BYTE frame[10] = {0x7E,
-                                    BYTE(w1 >> 24), BYTE(w1 >> 16), BYTE(w1 >> 8), BYTE(w1),
-                                    BYTE(w2 >> 24), BYTE(w2 >> 16), BYTE(w2 >> 8), BYTE(w2),
-                                    0x7E};
+            const BYTE frame[10] = {0x7E,           BYTE(w1 >> 24), BYTE(w1 >> 16), BYTE(w1 >> 8), BYTE(w1),
+                                    BYTE(w2 >> 24), BYTE(w2 >> 16), BYTE(w2 >> 8),  BYTE(w2),      0x7E};
             for (BYTE b : frame)
                 HandleReceivedByte(ref, 0, b, 1, expected);
         }
@@ -128,8 +129,8 @@ inline RecordCheck CheckRecord(const std::string& sentLogPath, const std::string
         const std::size_t k = r.offset + i;
         if (k >= expected.lines.size() || recorded[i] != expected.lines[k]) {
             if (r.mismatches++ == 0)
-                r.firstMismatch = "line " + std::to_string(i + 1) + ": recorded '" + recorded[i] + "' expected '"
-                                  + (k < expected.lines.size() ? expected.lines[k] : std::string("(none)")) + "'";
+                r.firstMismatch = "line " + std::to_string(i + 1) + ": recorded '" + recorded[i] + "' expected '" +
+                                  (k < expected.lines.size() ? expected.lines[k] : std::string("(none)")) + "'";
         }
     }
     return r;

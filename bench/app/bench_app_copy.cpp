@@ -18,7 +18,8 @@
 
 using namespace bench;
 
-namespace {
+namespace
+{
 
 // A record file of about `bytes` bytes: the header, then lines of turning encoders.
 void WriteRecordFile(const std::string& path, long long bytes)

@@ -22,12 +22,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <mutex>
-#include <thread>
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "BenchProcess.h"
@@ -40,7 +40,8 @@
 
 using namespace bench;
 
-namespace {
+namespace
+{
 
 // Runs the event loop (blocking in it like the application does) until
 // done() holds, checking every stepMs, or until timeoutMs.
@@ -68,7 +69,8 @@ void RunFor(int ms)
 }
 
 // Counts the record file's data lines as they are appended.
-class LineCounter {
+class LineCounter
+{
 public:
     explicit LineCounter(const std::string& path) : m_path(path) {}
     ~LineCounter()
@@ -101,7 +103,8 @@ private:
 };
 
 // Counts the paints a widget gets.
-class PaintCounter : public QObject {
+class PaintCounter : public QObject
+{
 public:
     unsigned long paints = 0;
     bool eventFilter(QObject*, QEvent* event) override
@@ -112,7 +115,8 @@ public:
     }
 };
 
-class Harness {
+class Harness
+{
 public:
     explicit Harness(const std::string& home) : m_home(home)
     {
@@ -149,7 +153,7 @@ public:
         Click(IDC_OPEN_PORT);
         if (Text(IDC_OPEN_PORT) != "关闭串口")
             return false;
-        RunFor(100); // the open-time command
+        RunFor(100);               // the open-time command
         Choose(IDC_DATA_TYPE1, 1); // channel 1 Gray
         Choose(IDC_BIT_WIDTH1, 1); // channel 1 25 bits
         Choose(IDC_FREQUENCY, freqIndex);
@@ -239,8 +243,7 @@ void Burst(Harness& h, const TempDir& dir, long frames)
             const Sample last = samples.back();
             // Done when all frames but the synchronising one are in, or the
             // stream has stalled.
-            return last.lines >= frames - 1
-                   || (last.lines > 0 && Seconds(Clock::now() - begin) - last.t > 2.0);
+            return last.lines >= frames - 1 || (last.lines > 0 && Seconds(Clock::now() - begin) - last.t > 2.0);
         },
         static_cast<int>(frames / 100 + 60000), 20);
     stop = true;
@@ -270,15 +273,14 @@ void Burst(Harness& h, const TempDir& dir, long frames)
             ++j;
         if (j >= samples.size())
             break;
-        slowest = std::min(slowest, static_cast<double>(samples[j].lines - samples[i].lines)
-                                        / (samples[j].t - samples[i].t));
+        slowest =
+            std::min(slowest, static_cast<double>(samples[j].lines - samples[i].lines) / (samples[j].t - samples[i].t));
     }
     const double cpu = CpuSeconds(cpu1) - CpuSeconds(cpu0) - samplerCpu;
     std::printf("  sustained rate:          %.0f frames/s (%lld lines in %.2f s; goal >= 5000)\n", rate,
                 z.lines - a.lines, seconds);
     std::printf("  slowest 1 s stretch:     %.0f frames/s\n", slowest);
-    std::printf("  tool CPU while bursting: %.0f%% of one core (%.2f us per frame)\n",
-                100.0 * cpu / busy,
+    std::printf("  tool CPU while bursting: %.0f%% of one core (%.2f us per frame)\n", 100.0 * cpu / busy,
                 z.lines > 0 ? cpu / static_cast<double>(z.lines) * 1e6 : 0.0);
 
     const RecordCheck check = CheckRecord(sentLog, h.RecordPath(), h.Setup());
@@ -329,6 +331,8 @@ void Realtime(Harness& h, const TempDir& dir, int seconds)
     LineCounter counter(h.RecordPath());
     PaintCounter gaugePaints;
     h.Dlg().Meter1().installEventFilter(&gaugePaints);
+    PaintCounter dialogPaints;
+    h.Dlg().GetSafeHwnd()->installEventFilter(&dialogPaints);
     const long long lines0 = counter.Count();
     const rusage self0 = Usage(RUSAGE_SELF);
     const rusage ui0 = Usage(RUSAGE_THREAD);
@@ -342,6 +346,7 @@ void Realtime(Harness& h, const TempDir& dir, int seconds)
     const std::string shownText = h.Text(IDC_REL_ANGLE1);
     const std::string lastText = h.Dlg().State().m_strRelAngle1;
     h.Dlg().Meter1().removeEventFilter(&gaugePaints);
+    h.Dlg().GetSafeHwnd()->removeEventFilter(&dialogPaints);
     h.StopAndClose();
     box.Stop();
 
@@ -362,8 +367,10 @@ void Realtime(Harness& h, const TempDir& dir, int seconds)
                 "%.2f%%\n",
                 100.0 * cpu / wall, 100.0 * ui / wall, 100.0 * (cpu - ui) / wall);
     std::printf("  tool CPU per frame:      %.2f us\n", perFrame * 1e6);
-    std::printf("  gauge 1 repaints:        %.0f per second; label 1004 shows '%s' (last frame '%s')\n",
-                static_cast<double>(paints) / wall, shownText.c_str(), lastText.c_str());
+    std::printf("  repaints per second:     gauge 1 %.0f, dialog background %.0f; label 1004 shows '%s' (last "
+                "frame '%s')\n",
+                static_cast<double>(paints) / wall, static_cast<double>(dialogPaints.paints) / wall, shownText.c_str(),
+                lastText.c_str());
 
     const long long catBytes = FileSize(capture);
     const double catCpu = CpuSeconds(catUsage);
@@ -379,8 +386,7 @@ void Realtime(Harness& h, const TempDir& dir, int seconds)
     PrintCheck("record file", check);
     // The stream does not end by itself: the frames the stop cut off are not
     // missing. Everything recorded must be right and in one piece.
-    std::printf("  record file correct: %s\n",
-                check.headerOk && check.aligned && check.mismatches == 0 ? "yes" : "NO");
+    std::printf("  record file correct: %s\n", check.headerOk && check.aligned && check.mismatches == 0 ? "yes" : "NO");
     h.PrintMessages();
 }
 

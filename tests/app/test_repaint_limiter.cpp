@@ -10,9 +10,11 @@
 #include "QtApp.h"
 #include "platform/RepaintLimiter.h"
 
-namespace {
+namespace
+{
 
-class PaintCount : public QObject {
+class PaintCount : public QObject
+{
 public:
     int paints = 0;
     std::string lastPaintedText;
@@ -85,4 +87,7 @@ TEST(RepaintLimiter, AChangeAfterAQuietSpellIsPaintedAtOnce)
     ASSERT_TRUE(PumpUntil([&] { return w.count.lastPaintedText == "second"; }, 2000));
 }
 
-TEST(RepaintLimiter, NoWindowInstallsNothing) { EXPECT_EQ(CRepaintLimiter::Install(nullptr), nullptr); }
+TEST(RepaintLimiter, NoWindowInstallsNothing)
+{
+    EXPECT_EQ(CRepaintLimiter::Install(nullptr), nullptr);
+}
