@@ -623,8 +623,16 @@ void CDialogEx::ApplyControlColours()
             palette.setColor(QPalette::ButtonText, colour);
             w->setPalette(palette);
         }
-        if (dc.BkMode() && *dc.BkMode() == CCtlColor::TRANSPARENT)
-            w->setAutoFillBackground(false);
+        if (dc.BkMode() && *dc.BkMode() == CCtlColor::TRANSPARENT) {
+            // The dialog's background is one plain colour, so a transparent
+            // text looks the same painted over that colour by the control
+            // itself; the dialog then need not repaint behind every change.
+            QPalette palette = w->palette();
+            palette.setColor(QPalette::Window, m_pWindow ? m_pWindow->palette().color(QPalette::Window)
+                                                         : palette.color(QPalette::Window));
+            w->setPalette(palette);
+            w->setAutoFillBackground(true);
+        }
     }
 }
 
