@@ -49,27 +49,20 @@ constexpr Command WidthCommand(int channel, int width)
     return MakeCommand(channel == 1 ? CMD_WIDTH_CH1 : CMD_WIDTH_CH2, static_cast<BYTE>(width));
 }
 
-// The clock and frequency tables as the dialog stores them: one command after another.
-constexpr std::array<BYTE, CLOCK_ITEMS * COMMAND_LENGTH> ClockCommandTable()
+// A table of commands as the dialog stores it: one command after another.
+template <std::size_t N>
+constexpr std::array<BYTE, N * COMMAND_LENGTH> CommandTable(BYTE command, const std::array<BYTE, N>& codes)
 {
-    std::array<BYTE, CLOCK_ITEMS * COMMAND_LENGTH> t{};
-    for (int i = 0; i < CLOCK_ITEMS; ++i) {
-        const Command c = MakeCommand(CMD_CLOCK, CLOCK_CODES[i]);
+    std::array<BYTE, N * COMMAND_LENGTH> t{};
+    for (std::size_t i = 0; i < N; ++i) {
+        const Command c = MakeCommand(command, codes[i]);
         for (std::size_t k = 0; k < COMMAND_LENGTH; ++k)
             t[i * COMMAND_LENGTH + k] = c[k];
     }
     return t;
 }
-constexpr std::array<BYTE, FREQ_ITEMS * COMMAND_LENGTH> FreqCommandTable()
-{
-    std::array<BYTE, FREQ_ITEMS * COMMAND_LENGTH> t{};
-    for (int i = 0; i < FREQ_ITEMS; ++i) {
-        const Command c = MakeCommand(CMD_FREQUENCY, FREQ_CODES[i]);
-        for (std::size_t k = 0; k < COMMAND_LENGTH; ++k)
-            t[i * COMMAND_LENGTH + k] = c[k];
-    }
-    return t;
-}
+constexpr auto ClockCommandTable() { return CommandTable(CMD_CLOCK, CLOCK_CODES); }
+constexpr auto FreqCommandTable() { return CommandTable(CMD_FREQUENCY, FREQ_CODES); }
 
 // Sample frame: 0x7E, channel 1 word (big-endian), channel 2 word (big-endian), 0x7E.
 constexpr std::size_t FRAME_LENGTH = 10;

@@ -333,3 +333,21 @@ TEST(Decoder, Masks)
 }
 
 } // namespace
+
+namespace {
+
+TEST(Protocol, CommandTablesInItemOrder)
+{
+    constexpr auto clock = protocol::ClockCommandTable();
+    EXPECT_EQ(std::vector<BYTE>(clock.begin(), clock.end()),
+              (std::vector<BYTE>{0x7F, 0x07, 0x7F, 0x7F, 0x06, 0x7F, 0x7F, 0x03, 0x7F, 0x7F, 0x04, 0x7F, 0x7F, 0x05,
+                                 0x7F}));
+    constexpr auto freq = protocol::FreqCommandTable();
+    EXPECT_EQ(std::vector<BYTE>(freq.begin(), freq.end()),
+              (std::vector<BYTE>{0x7D, 0x01, 0x7D, 0x7D, 0x02, 0x7D, 0x7D, 0x03, 0x7D, 0x7D, 0x04, 0x7D}));
+    EXPECT_EQ(protocol::WidthCommand(1, 10), (protocol::Command{0x7A, 0x0A, 0x7A}));
+    EXPECT_EQ(protocol::WidthCommand(2, 32), (protocol::Command{0x7B, 0x20, 0x7B}));
+    EXPECT_EQ(protocol::OPEN_CMD, (std::array<BYTE, 6>{0x7F, 0x02, 0x7F, 0x7D, 0x02, 0x7D}));
+}
+
+} // namespace
