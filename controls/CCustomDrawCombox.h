@@ -5,7 +5,8 @@
 
 #include <QComboBox>
 
-class CCustomDrawCombox : public QComboBox {
+class CCustomDrawCombox : public QComboBox
+{
     Q_OBJECT
 public:
     explicit CCustomDrawCombox(QWidget* parent = nullptr);
@@ -13,4 +14,12 @@ public:
 
     // Called when the object takes over its dialog control.
     virtual void PreSubclassWindow();
+
+    // The drawn arrow button, at the right end over the full height; a press
+    // there opens the list.
+    static constexpr int ARROW_WIDTH = 20;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void OnPaint();
 };

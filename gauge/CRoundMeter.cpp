@@ -7,7 +7,8 @@
 
 #include "gauge/MemDC.h"
 
-namespace {
+namespace
+{
 
 constexpr COLORREF kBlack = RGB(0, 0, 0);
 constexpr COLORREF kDial = RGB(182, 182, 182);
@@ -17,9 +18,15 @@ constexpr COLORREF kCap = RGB(255, 128, 64);
 constexpr UINT kOneLineCentred = DT_CENTER | DT_VCENTER | DT_SINGLELINE; // 0x25
 
 // Degrees to radians with the constant the scale has always been drawn with.
-double Rad(double deg) { return deg * 3.1415929 / 180; }
+double Rad(double deg)
+{
+    return deg * 3.1415929 / 180;
+}
 
-int Px(double v) { return static_cast<int>(v); }
+int Px(double v)
+{
+    return static_cast<int>(v);
+}
 
 // Division counts are used truncated; counts below one draw no ticks, and an
 // absurd count is held to something drawable.
@@ -44,7 +51,10 @@ CRoundMeter::CRoundMeter(QWidget* parent) : QWidget(parent)
     setFocusPolicy(Qt::NoFocus);
 }
 
-CRoundMeter::~CRoundMeter() { ReleaseBackground(); }
+CRoundMeter::~CRoundMeter()
+{
+    ReleaseBackground();
+}
 
 void CRoundMeter::ReleaseBackground()
 {
@@ -62,7 +72,10 @@ void CRoundMeter::ResetBackground()
     update();
 }
 
-void CRoundMeter::paintEvent(QPaintEvent*) { OnPaint(); }
+void CRoundMeter::paintEvent(QPaintEvent*)
+{
+    OnPaint();
+}
 
 void CRoundMeter::OnPaint()
 {
@@ -259,8 +272,7 @@ void CRoundMeter::DrawNeedle(CDC* pDC)
     const double Tx = cx - Ltip * std::sin(Rad(a));
     const double Ty = cy + Ltip * std::cos(Rad(a));
 
-    const POINT pts[5] = {{Px(Bx), Px(By)}, {Px(S1x), Px(S1y)}, {Px(Tx), Px(Ty)}, {Px(S2x), Px(S2y)},
-                          {Px(Bx), Px(By)}};
+    const POINT pts[5] = {{Px(Bx), Px(By)}, {Px(S1x), Px(S1y)}, {Px(Tx), Px(Ty)}, {Px(S2x), Px(S2y)}, {Px(Bx), Px(By)}};
     {
         CBrush brush(m_clrNeedle);
         CBrush* pOld = pDC->SelectObject(&brush);

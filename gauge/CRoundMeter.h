@@ -7,7 +7,8 @@
 #include "platform/CDC.h"
 #include "platform/WinTypes.h"
 
-class CRoundMeter : public QWidget {
+class CRoundMeter : public QWidget
+{
     Q_OBJECT
 public:
     explicit CRoundMeter(QWidget* parent = nullptr);
@@ -19,8 +20,8 @@ public:
 
     // The owner writes m_dValue and then invalidates (update()).
     RECT m_rcClient{};
-    CDC m_dcBackground;          // memory context holding the cached background
-    CBitmap m_bmpBackground;     // client-sized bitmap selected into m_dcBackground
+    CDC m_dcBackground;               // memory context holding the cached background
+    CBitmap m_bmpBackground;          // client-sized bitmap selected into m_dcBackground
     CBitmap* m_pPrevBitmap = nullptr; // what m_dcBackground held before; selected back before deletion
     POINT m_ptCenter{};
     double m_dDiameter = 0.0;

@@ -12,8 +12,8 @@ MemDC::MemDC(CDC* pDC, const RECT& rect) : m_pTargetDC(pDC), m_rcArea(rect)
 MemDC::~MemDC()
 {
     if (m_pTargetDC)
-        m_pTargetDC->BitBlt(m_rcArea.left, m_rcArea.top, m_rcArea.right - m_rcArea.left,
-                            m_rcArea.bottom - m_rcArea.top, this, m_rcArea.left, m_rcArea.top, SRCCOPY);
+        m_pTargetDC->BitBlt(m_rcArea.left, m_rcArea.top, m_rcArea.right - m_rcArea.left, m_rcArea.bottom - m_rcArea.top,
+                            this, m_rcArea.left, m_rcArea.top, SRCCOPY);
     if (m_pPrevBitmap)
         SelectObject(m_pPrevBitmap);
     m_bmpOffscreen.DeleteObject();

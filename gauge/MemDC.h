@@ -5,7 +5,8 @@
 
 #include "platform/CDC.h"
 
-class MemDC : public CDC {
+class MemDC : public CDC
+{
 public:
     // pDC must outlive this object. rect is in pDC's logical coordinates; the
     // bitmap is not cleared, so the caller paints every pixel of it.

@@ -13,17 +13,24 @@
 
 // ---------------------------------------------------------------- recording
 
-namespace {
+namespace
+{
 DrawRecorder* g_recorder = nullptr;
 }
 
-DrawRecorder::DrawRecorder() { g_recorder = this; }
+DrawRecorder::DrawRecorder()
+{
+    g_recorder = this;
+}
 DrawRecorder::~DrawRecorder()
 {
     if (g_recorder == this)
         g_recorder = nullptr;
 }
-DrawRecorder* DrawRecorder::Active() { return g_recorder; }
+DrawRecorder* DrawRecorder::Active()
+{
+    return g_recorder;
+}
 
 std::vector<DrawCall> DrawRecorder::Of(const std::string& op, const CDC* dc) const
 {
@@ -73,9 +80,15 @@ void DrawRecorder::Add(const CDC& dc, const char* op, std::vector<int> args, std
 
 CDC::CDC() = default;
 
-CDC::CDC(QPainter* painter) { AttachPainter(painter); }
+CDC::CDC(QPainter* painter)
+{
+    AttachPainter(painter);
+}
 
-CDC::~CDC() { DeleteDC(); }
+CDC::~CDC()
+{
+    DeleteDC();
+}
 
 void CDC::AttachPainter(QPainter* painter)
 {
@@ -143,12 +156,16 @@ BOOL CDC::DeleteDC()
     return TRUE;
 }
 
-const void* CDC::GetSafeHdc() const { return m_kind == Kind::None ? nullptr : this; }
+const void* CDC::GetSafeHdc() const
+{
+    return m_kind == Kind::None ? nullptr : this;
+}
 
 QPainter* CDC::Painter()
 {
     switch (m_kind) {
-    case Kind::Painter: return m_painter;
+    case Kind::Painter:
+        return m_painter;
     case Kind::Memory:
         if (!m_ownedPainter) {
             if (!m_image || m_image->isNull())
@@ -156,7 +173,8 @@ QPainter* CDC::Painter()
             m_ownedPainter = std::make_unique<QPainter>(m_image.get());
         }
         return m_ownedPainter.get();
-    case Kind::None: break;
+    case Kind::None:
+        break;
     }
     return nullptr;
 }
@@ -221,16 +239,24 @@ CGdiObject* CDC::SelectObject(CGdiObject* pObject)
     if (!pObject)
         return nullptr;
     switch (pObject->GetKind()) {
-    case CGdiObject::Kind::Pen: return SelectObject(static_cast<CPen*>(pObject));
-    case CGdiObject::Kind::Brush: return SelectObject(static_cast<CBrush*>(pObject));
-    case CGdiObject::Kind::Font: return SelectObject(static_cast<CFont*>(pObject));
-    case CGdiObject::Kind::Bitmap: return SelectObject(static_cast<CBitmap*>(pObject));
-    case CGdiObject::Kind::Region: return nullptr;
+    case CGdiObject::Kind::Pen:
+        return SelectObject(static_cast<CPen*>(pObject));
+    case CGdiObject::Kind::Brush:
+        return SelectObject(static_cast<CBrush*>(pObject));
+    case CGdiObject::Kind::Font:
+        return SelectObject(static_cast<CFont*>(pObject));
+    case CGdiObject::Kind::Bitmap:
+        return SelectObject(static_cast<CBitmap*>(pObject));
+    case CGdiObject::Kind::Region:
+        return nullptr;
     }
     return nullptr;
 }
 
-CGdiObject* CDC::SelectStockObject(int nIndex) { return SelectObject(GetStockObject(nIndex)); }
+CGdiObject* CDC::SelectStockObject(int nIndex)
+{
+    return SelectObject(GetStockObject(nIndex));
+}
 
 int CDC::SetBkMode(int nBkMode)
 {
@@ -240,8 +266,14 @@ int CDC::SetBkMode(int nBkMode)
     return prev;
 }
 
-COLORREF CDC::SetBkColor(COLORREF crColor) { return std::exchange(m_bkColor, crColor); }
-COLORREF CDC::SetTextColor(COLORREF crColor) { return std::exchange(m_textColor, crColor); }
+COLORREF CDC::SetBkColor(COLORREF crColor)
+{
+    return std::exchange(m_bkColor, crColor);
+}
+COLORREF CDC::SetTextColor(COLORREF crColor)
+{
+    return std::exchange(m_textColor, crColor);
+}
 
 int CDC::SetPolyFillMode(int nPolyFillMode)
 {
@@ -268,8 +300,10 @@ int CDC::GetDeviceCaps(int nIndex) const
 {
     switch (nIndex) {
     case LOGPIXELSX:
-    case LOGPIXELSY: return 96;
-    default: return 0;
+    case LOGPIXELSY:
+        return 96;
+    default:
+        return 0;
     }
 }
 
@@ -301,7 +335,8 @@ template <class Fn> void CDC::Stroked(QPainter* p, bool fill, Fn&& draw)
     draw();
 }
 
-namespace {
+namespace
+{
 void Normalise(int& a, int& b)
 {
     if (a > b)
@@ -507,7 +542,8 @@ BOOL CDC::FillRgn(CRgn* pRgn, CBrush* pBrush)
 
 // ---------------------------------------------------------------- text
 
-namespace {
+namespace
+{
 
 // The mnemonic markers of DrawText: "&x" shows x, "&&" shows "&".
 QString StripPrefixes(const QString& s)
@@ -607,8 +643,7 @@ int CDC::DrawText(std::string_view text, LPRECT lpRect, UINT nFormat)
     const bool clip = !(nFormat & DT_NOCLIP);
     if (clip) {
         p->save();
-        p->setClipRect(QRect(r.left - m_org.x, r.top - m_org.y, r.right - r.left, r.bottom - r.top),
-                       Qt::IntersectClip);
+        p->setClipRect(QRect(r.left - m_org.x, r.top - m_org.y, r.right - r.left, r.bottom - r.top), Qt::IntersectClip);
     }
     p->setFont(m_font->font);
     const QColor textColor = ToQColor(m_textColor);

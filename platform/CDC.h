@@ -54,7 +54,8 @@ constexpr DWORD SRCCOPY = 0x00CC0020;
 constexpr int LOGPIXELSX = 88;
 constexpr int LOGPIXELSY = 90;
 
-class CDC {
+class CDC
+{
 public:
     // A context object without a context; CreateCompatibleDC gives it one.
     CDC();
@@ -175,7 +176,8 @@ private:
 };
 
 // The paint context of a widget, for the length of its paintEvent.
-class CPaintDC : public CDC {
+class CPaintDC : public CDC
+{
 public:
     explicit CPaintDC(QWidget* widget);
     ~CPaintDC() override;
@@ -187,7 +189,8 @@ private:
 // A context on a widget's client area. With Qt a widget is painted only
 // inside its paintEvent; elsewhere this context has nothing to draw on
 // (GetSafeHdc() is null).
-class CClientDC : public CDC {
+class CClientDC : public CDC
+{
 public:
     explicit CClientDC(QWidget* widget);
     ~CClientDC() override;

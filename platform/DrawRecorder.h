@@ -13,7 +13,7 @@ class CDC;
 struct DrawCall {
     const CDC* dc = nullptr;
     std::string op; // "Ellipse", "Rectangle", "RoundRect", "Polygon", "MoveTo", "LineTo", "FillRect",
-                    // "FillRgn", "TextOut", "DrawText", "GetTextExtent", "BitBlt", "SetWindowOrg"
+                    // "FillRgn", "TextOut", "DrawText", "BitBlt", "SetWindowOrg"
     std::vector<int> args;
     std::string text;
     // State at the call
@@ -33,7 +33,8 @@ struct DrawCall {
     COLORREF fillColor = 0;
 };
 
-class DrawRecorder {
+class DrawRecorder
+{
 public:
     // Starts recording every context's calls until destroyed. Not nestable.
     DrawRecorder();

@@ -9,8 +9,14 @@
 
 #include "platform/CDC.h"
 
-QColor ToQColor(COLORREF c) { return QColor(GetRValue(c), GetGValue(c), GetBValue(c)); }
-COLORREF FromQRgb(QRgb rgb) { return RGB(qRed(rgb), qGreen(rgb), qBlue(rgb)); }
+QColor ToQColor(COLORREF c)
+{
+    return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
+}
+COLORREF FromQRgb(QRgb rgb)
+{
+    return RGB(qRed(rgb), qGreen(rgb), qBlue(rgb));
+}
 
 // ---------------------------------------------------------------- pens
 
@@ -38,11 +44,20 @@ BOOL CPen::CreatePen(int style, int width, COLORREF color)
         }
         // Dash patterns of one-pixel pens, in pixels.
         switch (style) {
-        case PS_DASH: pen.setDashPattern({18.0 / w, 6.0 / w}); break;
-        case PS_DOT: pen.setDashPattern({3.0 / w, 3.0 / w}); break;
-        case PS_DASHDOT: pen.setDashPattern({9.0 / w, 6.0 / w, 3.0 / w, 6.0 / w}); break;
-        case PS_DASHDOTDOT: pen.setDashPattern({9.0 / w, 3.0 / w, 3.0 / w, 3.0 / w, 3.0 / w, 3.0 / w}); break;
-        default: break;
+        case PS_DASH:
+            pen.setDashPattern({18.0 / w, 6.0 / w});
+            break;
+        case PS_DOT:
+            pen.setDashPattern({3.0 / w, 3.0 / w});
+            break;
+        case PS_DASHDOT:
+            pen.setDashPattern({9.0 / w, 6.0 / w, 3.0 / w, 6.0 / w});
+            break;
+        case PS_DASHDOTDOT:
+            pen.setDashPattern({9.0 / w, 3.0 / w, 3.0 / w, 3.0 / w, 3.0 / w, 3.0 / w});
+            break;
+        default:
+            break;
         }
         d->pen = pen;
     }
@@ -91,7 +106,8 @@ BOOL CBrush::DeleteObject()
 
 // ---------------------------------------------------------------- fonts
 
-namespace {
+namespace
+{
 
 QByteArray FontKey(const LOGFONT& lf)
 {
@@ -119,12 +135,23 @@ std::shared_ptr<const FontData> Realise(const LOGFONT& lf)
     f.setUnderline(lf.lfUnderline != 0);
     f.setStrikeOut(lf.lfStrikeOut != 0);
     switch (lf.lfPitchAndFamily & 0xF0) {
-    case FF_ROMAN: f.setStyleHint(QFont::Serif); break;
-    case FF_SWISS: f.setStyleHint(QFont::SansSerif); break;
-    case FF_MODERN: f.setStyleHint(QFont::Monospace); break;
-    case FF_SCRIPT: f.setStyleHint(QFont::Cursive); break;
-    case FF_DECORATIVE: f.setStyleHint(QFont::Decorative); break;
-    default: break;
+    case FF_ROMAN:
+        f.setStyleHint(QFont::Serif);
+        break;
+    case FF_SWISS:
+        f.setStyleHint(QFont::SansSerif);
+        break;
+    case FF_MODERN:
+        f.setStyleHint(QFont::Monospace);
+        break;
+    case FF_SCRIPT:
+        f.setStyleHint(QFont::Cursive);
+        break;
+    case FF_DECORATIVE:
+        f.setStyleHint(QFont::Decorative);
+        break;
+    default:
+        break;
     }
     if ((lf.lfPitchAndFamily & 0x03) == FIXED_PITCH)
         f.setFixedPitch(true);
@@ -236,7 +263,10 @@ int CFont::GetLogFont(LOGFONT* pLogFont) const
 
 // ---------------------------------------------------------------- bitmaps
 
-BOOL CBitmap::CreateCompatibleBitmap(CDC*, int nWidth, int nHeight) { return CreateBitmap(nWidth, nHeight); }
+BOOL CBitmap::CreateCompatibleBitmap(CDC*, int nWidth, int nHeight)
+{
+    return CreateBitmap(nWidth, nHeight);
+}
 
 BOOL CBitmap::CreateBitmap(int nWidth, int nHeight)
 {
@@ -292,7 +322,8 @@ BOOL CRgn::DeleteObject()
 
 // ---------------------------------------------------------------- stock objects
 
-namespace {
+namespace
+{
 
 struct Stock {
     CBrush white, ltgray, gray, dkgray, black, hollow;
@@ -309,8 +340,7 @@ struct Stock {
         whitePen.CreatePen(PS_SOLID, 0, RGB(255, 255, 255));
         blackPen.CreatePen(PS_SOLID, 0, RGB(0, 0, 0));
         nullPen.CreatePen(PS_NULL, 0, 0);
-        system.CreateFont(16, 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, VARIABLE_PITCH | FF_SWISS,
-                          "");
+        system.CreateFont(16, 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, VARIABLE_PITCH | FF_SWISS, "");
         gui.CreateFont(-11, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, "MS Shell Dlg");
     }
 };
@@ -327,21 +357,42 @@ CGdiObject* GetStockObject(int nIndex)
 {
     Stock& s = TheStock();
     switch (nIndex) {
-    case WHITE_BRUSH: return &s.white;
-    case LTGRAY_BRUSH: return &s.ltgray;
-    case GRAY_BRUSH: return &s.gray;
-    case DKGRAY_BRUSH: return &s.dkgray;
-    case BLACK_BRUSH: return &s.black;
-    case NULL_BRUSH: return &s.hollow;
-    case WHITE_PEN: return &s.whitePen;
-    case BLACK_PEN: return &s.blackPen;
-    case NULL_PEN: return &s.nullPen;
-    case SYSTEM_FONT: return &s.system;
-    case DEFAULT_GUI_FONT: return &s.gui;
-    default: return nullptr;
+    case WHITE_BRUSH:
+        return &s.white;
+    case LTGRAY_BRUSH:
+        return &s.ltgray;
+    case GRAY_BRUSH:
+        return &s.gray;
+    case DKGRAY_BRUSH:
+        return &s.dkgray;
+    case BLACK_BRUSH:
+        return &s.black;
+    case NULL_BRUSH:
+        return &s.hollow;
+    case WHITE_PEN:
+        return &s.whitePen;
+    case BLACK_PEN:
+        return &s.blackPen;
+    case NULL_PEN:
+        return &s.nullPen;
+    case SYSTEM_FONT:
+        return &s.system;
+    case DEFAULT_GUI_FONT:
+        return &s.gui;
+    default:
+        return nullptr;
     }
 }
 
-CPen* StockPen(int nIndex) { return dynamic_cast<CPen*>(GetStockObject(nIndex)); }
-CBrush* StockBrush(int nIndex) { return dynamic_cast<CBrush*>(GetStockObject(nIndex)); }
-CFont* StockFont(int nIndex) { return dynamic_cast<CFont*>(GetStockObject(nIndex)); }
+CPen* StockPen(int nIndex)
+{
+    return dynamic_cast<CPen*>(GetStockObject(nIndex));
+}
+CBrush* StockBrush(int nIndex)
+{
+    return dynamic_cast<CBrush*>(GetStockObject(nIndex));
+}
+CFont* StockFont(int nIndex)
+{
+    return dynamic_cast<CFont*>(GetStockObject(nIndex));
+}

@@ -70,8 +70,8 @@ constexpr int DEFAULT_GUI_FONT = 17;
 constexpr int LF_FACESIZE = 32;
 
 struct LOGFONT {
-    LONG lfHeight = 0; // > 0: cell height; < 0: character height (cell minus internal leading); 0: default
-    LONG lfWidth = 0;  // average character width; 0: natural
+    LONG lfHeight = 0;      // > 0: cell height; < 0: character height (cell minus internal leading); 0: default
+    LONG lfWidth = 0;       // average character width; 0: natural
     LONG lfEscapement = 0;  // tenths of a degree, counterclockwise
     LONG lfOrientation = 0; // tenths of a degree
     LONG lfWeight = 0;      // 0 (don't care) or 1 to 1000
@@ -87,7 +87,8 @@ struct LOGFONT {
 };
 using LOGFONTA = LOGFONT;
 
-class CGdiObject {
+class CGdiObject
+{
 public:
     enum class Kind { Pen, Brush, Font, Bitmap, Region };
 
@@ -112,7 +113,8 @@ struct PenData {
     QPen pen; // realised form, NoPen for PS_NULL
 };
 
-class CPen : public CGdiObject {
+class CPen : public CGdiObject
+{
 public:
     CPen() : CGdiObject(Kind::Pen) {}
     CPen(int style, int width, COLORREF color) : CPen() { CreatePen(style, width, color); }
@@ -132,7 +134,8 @@ struct BrushData {
     QColor qcolor;
 };
 
-class CBrush : public CGdiObject {
+class CBrush : public CGdiObject
+{
 public:
     CBrush() : CGdiObject(Kind::Brush) {}
     explicit CBrush(COLORREF color) : CBrush() { CreateSolidBrush(color); }
@@ -153,7 +156,8 @@ struct FontData {
     int ascent;     // cell top to baseline
 };
 
-class CFont : public CGdiObject {
+class CFont : public CGdiObject
+{
 public:
     CFont() : CGdiObject(Kind::Font) {}
     BOOL CreateFont(int nHeight, int nWidth, int nEscapement, int nOrientation, int nWeight, BYTE bItalic,
@@ -171,7 +175,8 @@ private:
     std::shared_ptr<const FontData> m_data;
 };
 
-class CBitmap : public CGdiObject {
+class CBitmap : public CGdiObject
+{
 public:
     CBitmap() : CGdiObject(Kind::Bitmap) {}
     // A colour bitmap of the given size; its pixels start black.
@@ -191,7 +196,8 @@ struct RgnData {
     Qt::FillRule rule = Qt::OddEvenFill;
 };
 
-class CRgn : public CGdiObject {
+class CRgn : public CGdiObject
+{
 public:
     CRgn() : CGdiObject(Kind::Region) {}
     BOOL CreatePolygonRgn(const POINT* lpPoints, int nCount, int nMode);

@@ -1,7 +1,8 @@
 // The object a HANDLE points at. Private to the platform layer.
 #pragma once
 
-namespace telvar_platform {
+namespace telvar_platform
+{
 
 struct KernelObject {
     enum class Kind { Event, SerialDevice };
@@ -10,6 +11,9 @@ struct KernelObject {
     bool manualReset;
 };
 
-inline KernelObject* ToObject(void* handle) { return static_cast<KernelObject*>(handle); }
+inline KernelObject* ToObject(void* handle)
+{
+    return static_cast<KernelObject*>(handle);
+}
 
 } // namespace telvar_platform

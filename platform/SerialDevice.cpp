@@ -18,7 +18,8 @@
 using telvar_platform::KernelObject;
 using telvar_platform::ToObject;
 
-namespace {
+namespace
+{
 
 struct ObserverSlot {
     std::atomic<SerialWriteObserver> fn{nullptr};
@@ -114,8 +115,7 @@ std::array<std::string, 4> AssignSerialDevices(const std::array<std::string, 4>&
     for (auto& slot : result) {
         if (!slot.empty())
             continue;
-        while (next < found.size() &&
-               std::find(taken.begin(), taken.end(), SamePath(found[next])) != taken.end())
+        while (next < found.size() && std::find(taken.begin(), taken.end(), SamePath(found[next])) != taken.end())
             ++next;
         if (next < found.size())
             slot = found[next++];
@@ -196,6 +196,12 @@ BOOL PurgeSerial(HANDLE port)
 {
     const int fd = PortFd(port);
     return fd >= 0 && tcflush(fd, TCIOFLUSH) == 0 ? TRUE : FALSE;
+}
+
+BOOL PurgeSerialInput(HANDLE port)
+{
+    const int fd = PortFd(port);
+    return fd >= 0 && tcflush(fd, TCIFLUSH) == 0 ? TRUE : FALSE;
 }
 
 int SerialInputQueued(HANDLE port)

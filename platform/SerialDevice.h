@@ -44,6 +44,11 @@ BOOL ConfigureSerialLine(HANDLE port);
 
 // Discards unread input and unsent output.
 BOOL PurgeSerial(HANDLE port);
+// Discards unread input only. Before a write this is all a purge can mean:
+// every write has drained, so no output is pending, and on a pseudo-terminal
+// an output flush would throw away bytes already written that the far end has
+// not read yet.
+BOOL PurgeSerialInput(HANDLE port);
 
 // Number of bytes waiting in the input queue, -1 with errno set on failure.
 int SerialInputQueued(HANDLE port);

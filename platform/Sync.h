@@ -35,7 +35,8 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 int HandleDescriptor(HANDLE handle);
 
 // A mutual-exclusion lock. Usable with std::lock_guard.
-class CCriticalSection {
+class CCriticalSection
+{
 public:
     void Lock() { m_mutex.lock(); }
     void Unlock() { m_mutex.unlock(); }
@@ -51,5 +52,11 @@ using CRITICAL_SECTION = CCriticalSection;
 // The lock is ready from construction; this exists for the callers' symmetry.
 inline void InitializeCriticalSection(CRITICAL_SECTION*) {}
 inline void DeleteCriticalSection(CRITICAL_SECTION*) {}
-inline void EnterCriticalSection(CRITICAL_SECTION* cs) { cs->Lock(); }
-inline void LeaveCriticalSection(CRITICAL_SECTION* cs) { cs->Unlock(); }
+inline void EnterCriticalSection(CRITICAL_SECTION* cs)
+{
+    cs->Lock();
+}
+inline void LeaveCriticalSection(CRITICAL_SECTION* cs)
+{
+    cs->Unlock();
+}

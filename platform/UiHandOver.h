@@ -12,7 +12,8 @@
 #include <memory>
 #include <thread>
 
-class UiHandOver {
+class UiHandOver
+{
 public:
     // A job gets a flag that turns true when nobody waits for it any more; a
     // job made of several steps stops at the next step.

@@ -9,7 +9,8 @@
 #include "platform/MessageBox.h"
 #include "platform/SerialDevice.h"
 
-namespace {
+namespace
+{
 
 // One read() takes at most this many queued bytes; the whole batch is handed
 // over to the user-interface thread in one wake-up.
@@ -61,6 +62,7 @@ BOOL CSerialPort::OpenPort(CWnd* pOwner, UINT nPortNumber)
 {
     m_handOver.Attach();
     WaitForThreadEnd();
+    ++m_nOpenings;
 
     // Fresh events: whatever an earlier opening signalled stays behind.
     CloseHandle(m_hStopEvent);
@@ -166,8 +168,11 @@ UINT CSerialPort::Monitor()
     if (m_bDeviceLost) {
         CWnd* owner = m_pOwnerWnd;
         const UINT port = m_nPortNumber;
-        m_handOver.Post([owner, port] {
-            if (owner)
+        const unsigned opening = m_nOpenings;
+        // Runs only while this object lives (its destructor closes the
+        // hand-over first), and not at all once the port has been reopened.
+        m_handOver.Post([this, owner, port, opening] {
+            if (owner && m_nOpenings == opening)
                 owner->WindowProc(WM_SERIAL_DEVICE_LOST, 0, static_cast<LPARAM>(port));
         });
     }
@@ -299,7 +304,7 @@ void CSerialPort::FlushWriteBuffer()
     {
         std::lock_guard lock(m_csLock);
         // Unread input is discarded before every command.
-        PurgeSerial(port);
+        PurgeSerialInput(port);
         ok = WriteSerial(port, request.bytes.data(), request.bytes.size(), m_hStopEvent);
         err = errno;
         m_lastWriteEnd = Clock::now();

@@ -28,7 +28,8 @@ constexpr UINT WM_SERIAL_DEVICE_LOST = WM_USER + 9;
 constexpr DWORD EV_RXCHAR = 0x0001;
 constexpr DWORD EV_RXFLAG = 0x0002;
 
-class CSerialPort {
+class CSerialPort
+{
 public:
     CSerialPort();
     virtual ~CSerialPort();
@@ -88,6 +89,7 @@ private:
     bool StopRequested() const;
     bool CountEmptyWakeup();
 
+    unsigned m_nOpenings = 0; // user-interface thread, and the thread while it runs
     UiHandOver m_handOver;
     std::thread m_thread;
 

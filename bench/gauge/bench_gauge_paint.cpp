@@ -10,7 +10,8 @@
 #include "gauge/CRoundMeter.h"
 #include "platform/Fonts.h"
 
-namespace {
+namespace
+{
 
 constexpr int kWidth = 300;
 constexpr int kHeight = 272;

@@ -20,7 +20,8 @@
 
 #include "serial/CSerialPort.h"
 
-namespace {
+namespace
+{
 
 double CpuSeconds()
 {
@@ -31,7 +32,8 @@ double CpuSeconds()
 
 // Checks that every byte is the next of a counter mod 251 (a period that does
 // not line up with any buffer size).
-class CountingWnd : public CWnd {
+class CountingWnd : public CWnd
+{
 public:
     unsigned long received = 0;
     unsigned long outOfOrder = 0;

@@ -4,9 +4,11 @@
 
 #include "platform/Fonts.h"
 
-namespace {
+namespace
+{
 
-class QtAppEnv : public testing::Environment {
+class QtAppEnv : public testing::Environment
+{
 public:
     void SetUp() override
     {

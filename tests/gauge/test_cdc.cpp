@@ -7,7 +7,8 @@
 #include "Canvas.h"
 #include "platform/DrawRecorder.h"
 
-namespace {
+namespace
+{
 
 constexpr COLORREF kWhite = RGB(255, 255, 255);
 constexpr COLORREF kBlack = RGB(0, 0, 0);

@@ -6,7 +6,8 @@
 #include "gauge/MemDC.h"
 #include "platform/DrawRecorder.h"
 
-namespace {
+namespace
+{
 
 constexpr COLORREF kWhite = RGB(255, 255, 255);
 constexpr COLORREF kRed = RGB(255, 0, 0);

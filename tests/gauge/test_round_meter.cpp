@@ -11,7 +11,8 @@
 #include "gauge/CRoundMeter.h"
 #include "platform/DrawRecorder.h"
 
-namespace {
+namespace
+{
 
 constexpr COLORREF kBlack = RGB(0, 0, 0);
 constexpr COLORREF kBack = RGB(33, 177, 138);
@@ -22,9 +23,15 @@ constexpr COLORREF kWhite = RGB(255, 255, 255);
 
 using Args = std::vector<int>;
 
-QImage Paint(CRoundMeter& m) { return m.grab().toImage(); }
+QImage Paint(CRoundMeter& m)
+{
+    return m.grab().toImage();
+}
 
-COLORREF At(const QImage& img, int x, int y) { return FromQRgb(img.pixel(x, y)); }
+COLORREF At(const QImage& img, int x, int y)
+{
+    return FromQRgb(img.pixel(x, y));
+}
 
 struct Gauge : ::testing::Test {
     CRoundMeter m;
@@ -79,9 +86,9 @@ TEST_F(Gauge, MajorTicksAndLabelsOfTheWorkedExample)
     const auto lines = rec.Of("LineTo", &m.m_dcBackground);
     ASSERT_EQ(moves.size(), 4u + 44u); // four major ticks, then 11 minor strokes per division
     ASSERT_EQ(lines.size(), moves.size());
-    const Args ticks[4][2] = {{{150, 252}, {150, 235}}, // bottom
-                              {{33, 135}, {50, 135}},   // left: 3.1415929 makes cos(90) slightly negative
-                              {{150, 19}, {150, 36}},   // top
+    const Args ticks[4][2] = {{{150, 252}, {150, 235}},  // bottom
+                              {{33, 135}, {50, 135}},    // left: 3.1415929 makes cos(90) slightly negative
+                              {{150, 19}, {150, 36}},    // top
                               {{266, 136}, {249, 136}}}; // right
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(moves[i].args, ticks[i][0]) << i;
@@ -203,11 +210,11 @@ TEST_F(Gauge, PictureAtTellingPoints)
 {
     m.m_dValue = 0.0;
     const QImage img = Paint(m);
-    EXPECT_EQ(At(img, 0, 0), kBlack);     // frame
-    EXPECT_EQ(At(img, 299, 271), kBlack); // frame, right and bottom edge inside the box
-    EXPECT_EQ(At(img, 5, 136), kBack);    // control background
-    EXPECT_EQ(At(img, 150, 12), kDial);   // between the second and the third circle
-    EXPECT_EQ(At(img, 100, 100), kDial);  // dial face
+    EXPECT_EQ(At(img, 0, 0), kBlack);      // frame
+    EXPECT_EQ(At(img, 299, 271), kBlack);  // frame, right and bottom edge inside the box
+    EXPECT_EQ(At(img, 5, 136), kBack);     // control background
+    EXPECT_EQ(At(img, 150, 12), kDial);    // between the second and the third circle
+    EXPECT_EQ(At(img, 100, 100), kDial);   // dial face
     EXPECT_EQ(At(img, 150, 136), kOrange); // cap
     EXPECT_EQ(At(img, 150, 200), kBlack);  // towards the tip
     EXPECT_EQ(At(img, 143, 200), kDial);   // beside it
@@ -240,6 +247,27 @@ TEST_F(Gauge, ValuesOutsideTheScaleAreClampedAndWrittenBack)
     for (std::size_t i = 0; i < atZero.size(); ++i)
         EXPECT_NEAR(atMax[i], atZero[i], 1) << i;
     EXPECT_EQ(needle(360.0), atMax);
+}
+
+TEST(GaugeInput, NotANumberShowsTheStartOfTheScaleAndDivisionCountsBelowOneDrawNoTicks)
+{
+    CRoundMeter m;
+    m.resize(300, 272);
+    m.m_dValue = std::nan("");
+    DrawRecorder rec;
+    m.grab();
+    EXPECT_EQ(m.m_dValue, 0.0);
+    ASSERT_EQ(rec.Of("Polygon").size(), 1u);
+    EXPECT_EQ(rec.Of("Polygon")[0].args, (Args{150, 146, 156, 158, 150, 225, 143, 158, 150, 146}));
+
+    CRoundMeter bare;
+    bare.resize(300, 272);
+    bare.m_dMajorDivisions = 0.5;
+    bare.m_dMinorDivisions = std::nan("");
+    DrawRecorder rec2;
+    bare.grab();
+    EXPECT_TRUE(rec2.Of("LineTo", &bare.m_dcBackground).empty());
+    EXPECT_EQ(rec2.Of("Ellipse", &bare.m_dcBackground).size(), 5u);
 }
 
 TEST(GaugeInitial, PaintedBeforeAnyAssignmentShowsTheEndOfTheScale)

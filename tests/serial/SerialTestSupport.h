@@ -28,7 +28,8 @@
 
 #include "platform/Wnd.h"
 
-namespace serialtest {
+namespace serialtest
+{
 
 // The user-interface thread of the tests is the gtest main thread.
 inline QCoreApplication& App()
@@ -79,7 +80,8 @@ inline double ProcessCpuSeconds()
 // A pseudo-terminal: the test plays the device on the master side; the slave
 // path is what the port opens. The slave descriptor stays open for reading the
 // line settings back.
-class Pty {
+class Pty
+{
 public:
     Pty()
     {
@@ -166,7 +168,8 @@ private:
 };
 
 // Sets TELVAR_COM<n> for the life of the object.
-class PortEnv {
+class PortEnv
+{
 public:
     PortEnv(unsigned n, const std::string& path) : m_name("TELVAR_COM" + std::to_string(n))
     {
@@ -181,7 +184,8 @@ private:
 };
 
 // The owner window: records every message with the thread that handled it.
-class RecordingWnd : public CWnd {
+class RecordingWnd : public CWnd
+{
 public:
     struct Message {
         UINT message;
@@ -220,7 +224,8 @@ public:
 
 // Fills the line towards the port as fast as it takes bytes, a counter mod
 // 256, until stopped.
-class Feeder {
+class Feeder
+{
 public:
     explicit Feeder(const Pty& pty) : m_fd(pty.Master())
     {
@@ -266,7 +271,8 @@ private:
 };
 
 // Aborts the test program with a message when a step hangs.
-class Watchdog {
+class Watchdog
+{
 public:
     explicit Watchdog(const char* what, int seconds = 120) : m_what(what)
     {

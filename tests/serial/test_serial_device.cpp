@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "SerialTestSupport.h"
 #include "platform/SerialDevice.h"
 #include "platform/Sync.h"
-#include "SerialTestSupport.h"
 
 using namespace serialtest;
 
