@@ -21,6 +21,8 @@
 #include <QResizeEvent>
 #include <QTimer>
 
+#include <cstring>
+
 #include "platform/MessageBox.h"
 #include "platform/WidgetText.h"
 
@@ -185,6 +187,14 @@ bool CDialogEx::CreateDialogWindow()
     m_dialogFont = MakePointFont(m_template.fontFace, m_template.pointSize * 10);
     window->setFont(m_dialogFont);
     m_baseUnits = MeasureDialogBaseUnits(m_dialogFont);
+    if (!m_fontDialog.GetSafeHandle()) {
+        LOGFONT lf;
+        lf.lfHeight = -MulDiv(m_template.pointSize, ScreenLogPixelsY(), 72);
+        lf.lfWeight = FW_NORMAL;
+        lf.lfCharSet = DEFAULT_CHARSET;
+        std::strncpy(lf.lfFaceName, m_template.fontFace, LF_FACESIZE - 1);
+        m_fontDialog.CreateFontIndirect(&lf);
+    }
     const RECT client = DialogUnitsToPixels(m_baseUnits, 0, 0, m_template.cx, m_template.cy);
     window->resize(client.right, client.bottom);
 
@@ -208,6 +218,10 @@ bool CDialogEx::CreateDialogWindow()
         ConnectNotifications(*control, widget);
         m_byId[item.id] = control.get();
         m_controls.push_back(std::move(control));
+    }
+    for (auto& c : m_controls) {
+        if (CDlgItem* label = GetDlgItem(c->Template().labelId))
+            label->m_bNamesOthers = true;
     }
     UpdateTabOrder();
     return true;
@@ -607,14 +621,8 @@ void CDialogEx::SetDlgItemText(int id, const std::string& text)
     if (!c)
         return;
     c->SetWindowText(text);
-    if (c->Kind() == ControlKind::Static || c->Kind() == ControlKind::CheckBox) {
-        for (auto& other : m_controls) {
-            if (other->Template().labelId == id) {
-                UpdateAccessibleNames();
-                break;
-            }
-        }
-    }
+    if (c->m_bNamesOthers)
+        UpdateAccessibleNames();
 }
 
 std::string CDialogEx::GetDlgItemText(int id) const
@@ -766,7 +774,7 @@ void CDialogEx::SetIcon(const QIcon& icon, BOOL bigIcon)
 
 QIcon CDialogEx::GetIcon(BOOL bigIcon) const { return bigIcon ? m_bigIcon : m_smallIcon; }
 
-QFont CDialogEx::GetFont() const { return m_dialogFont; }
+QFont CDialogEx::GetQFont() const { return m_dialogFont; }
 
 void CDialogEx::SetWindowText(const std::string& text)
 {

@@ -92,8 +92,11 @@ public:
     BOOL IsZoomed() const;
     void SetIcon(const QIcon& icon, BOOL bigIcon);
     QIcon GetIcon(BOOL bigIcon) const;
-    // The dialog's own font (the template's face and size).
-    QFont GetFont() const;
+    // The dialog's own font (the template's face and size), as the widgets use
+    // it and as a font object (LOGFONT: the character height in pixels).
+    QFont GetQFont() const;
+    const CFont* GetFont() const { return &m_fontDialog; }
+    const CFont& DialogFontObject() const { return m_fontDialog; }
     // The base units the template was laid out with.
     DialogBaseUnits BaseUnits() const { return m_baseUnits; }
     void SetWindowText(const std::string& text);
@@ -150,6 +153,7 @@ private:
     std::map<UINT_PTR, std::unique_ptr<QTimer>> m_timers;
     DialogBaseUnits m_baseUnits;
     QFont m_dialogFont;
+    CFont m_fontDialog;
     QSize m_lastReportedSize;
     UINT m_nLastReportedType = SIZE_RESTORED;
     bool m_bSizeReported = false;

@@ -139,7 +139,17 @@ void CDlgItem::ApplyDroppedHeight() const
         popup->resize(popup->width(), list);
 }
 
-void CDlgItem::SetFont(const QFont& font, BOOL redraw)
+void CDlgItem::SetFont(const CFont* font, BOOL redraw)
+{
+    if (!font || !font->Data())
+        return;
+    m_pFont = font;
+    SetQFont(font->Data()->font, redraw);
+}
+
+const CFont* CDlgItem::GetFont() const { return m_pFont ? m_pFont : &m_pOwner->DialogFontObject(); }
+
+void CDlgItem::SetQFont(const QFont& font, BOOL redraw)
 {
     if (QWidget* w = Widget()) {
         w->setFont(font);
@@ -148,7 +158,7 @@ void CDlgItem::SetFont(const QFont& font, BOOL redraw)
     }
 }
 
-QFont CDlgItem::GetFont() const
+QFont CDlgItem::GetQFont() const
 {
     const QWidget* w = Widget();
     return w ? w->font() : QFont();

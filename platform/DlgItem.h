@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/DialogTemplate.h"
+#include "platform/GdiObjects.h"
 #include "platform/Wnd.h"
 
 class QFont;
@@ -59,8 +60,14 @@ public:
     void MoveWindow(const RECT& rect, BOOL repaint = TRUE);
     BOOL SetWindowPos(const CWnd* insertAfter, int x, int y, int cx, int cy, UINT flags);
 
-    void SetFont(const QFont& font, BOOL redraw = TRUE);
-    QFont GetFont() const;
+    // WM_SETFONT: the control uses the font object from now on (not owned;
+    // it must outlive its use). WM_GETFONT: the font object it uses, the
+    // dialog's own when none was given.
+    void SetFont(const CFont* font, BOOL redraw = TRUE);
+    const CFont* GetFont() const;
+    // The same with a Qt font, for fonts that are no font objects.
+    void SetQFont(const QFont& font, BOOL redraw = TRUE);
+    QFont GetQFont() const;
 
     void Invalidate(BOOL erase = TRUE);
     void InvalidateRect(const RECT* rect, BOOL erase = TRUE);
@@ -85,4 +92,6 @@ private:
     QPointer<QWidget> m_widget;
     DialogItemTemplate m_item;
     int m_nDroppedHeight = 0;
+    const CFont* m_pFont = nullptr;
+    bool m_bNamesOthers = false; // another control takes its accessible name from this one
 };

@@ -225,6 +225,21 @@ protected:
         PumpFor(10);
     }
 
+    // Clicks 停止 (answering No) and, in continuous mode, waits until the stop
+    // command has left, so that it is not taken for a later command.
+    void StopAndSettle()
+    {
+        const bool continuous = dlg->IsDlgButtonChecked(IDC_CONTINUOUS) == BST_CHECKED;
+        presenter.answers = {IDNO};
+        Click(IDC_START);
+        if (continuous) {
+            ASSERT_TRUE(PumpUntil([&] {
+                const auto w = writes.Snapshot();
+                return !w.empty() && w.back().bytes == Bytes{0x7E, 0x03, 0x7E};
+            }));
+        }
+    }
+
     // Frames from the box; the first only brings the collector into step.
     void SendFrames(const std::vector<Bytes>& frames)
     {

@@ -171,7 +171,7 @@ TEST_F(DialogLayer, LaysOutControlsInDialogUnitsOfItsFont)
 {
     TestDialog d;
     ASSERT_TRUE(d.Create());
-    const QFont font = d.GetFont();
+    const QFont font = d.GetQFont();
     EXPECT_EQ(font.pixelSize(), MulDiv(9, ScreenLogPixelsY(), 72));
     const QFontMetrics fm(font);
     const int baseX = (fm.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 26 + 1) / 2;
@@ -437,7 +437,7 @@ TEST_F(DialogLayer, ControlColoursOnlyWhereTheMapSaysSo)
     EXPECT_EQ(value->font().family(), QStringLiteral("微软雅黑"));
     EXPECT_EQ(value->font().pixelSize(), MulDiv(150, ScreenLogPixelsY(), 720));
     EXPECT_EQ(value->palette().color(QPalette::WindowText), QColor(255, 0, 0));
-    EXPECT_EQ(label->font(), d.GetFont());
+    EXPECT_EQ(label->font(), d.GetQFont());
     EXPECT_NE(label->palette().color(QPalette::WindowText), QColor(255, 0, 0));
 }
 
@@ -455,4 +455,26 @@ TEST_F(DialogLayer, AccessibleNamesOfEditsComeFromTheirCaptions)
     EXPECT_EQ(iface->text(QAccessible::Name), QStringLiteral("按钮"));
     d.GetDlgItem(ID_BUTTON)->EnableWindow(FALSE);
     EXPECT_TRUE(iface->state().disabled);
+}
+
+TEST_F(DialogLayer, FontObjectsPerControl)
+{
+    TestDialog d;
+    ASSERT_TRUE(d.Create());
+    CDlgItem* edit = d.GetDlgItem(ID_EDIT);
+    // Until it is given one, a control uses the dialog's font.
+    ASSERT_EQ(edit->GetFont(), d.GetFont());
+    LOGFONT lf;
+    ASSERT_GT(edit->GetFont()->GetLogFont(&lf), 0);
+    EXPECT_EQ(lf.lfHeight, -MulDiv(9, ScreenLogPixelsY(), 72));
+    EXPECT_STREQ(lf.lfFaceName, "MS Shell Dlg");
+
+    lf.lfHeight = 16;
+    lf.lfWidth = 5;
+    CFont derived;
+    ASSERT_TRUE(derived.CreateFontIndirect(&lf));
+    edit->SetFont(&derived);
+    EXPECT_EQ(edit->GetFont(), &derived);
+    EXPECT_EQ(edit->Widget()->font(), derived.Data()->font);
+    EXPECT_EQ(d.GetDlgItem(ID_NUMBER)->GetFont(), d.GetFont()); // the others keep theirs
 }

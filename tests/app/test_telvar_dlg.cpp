@@ -119,8 +119,8 @@ TEST_F(TelvarDlgTest, FontsAndColoursOfTheListedTextsOnly)
     // Everything else keeps the dialog's look.
     for (int id : {IDC_GROUP_DATA_TYPE, IDC_CONTINUOUS, IDC_OTHER_BITS1, IDC_INTERVAL, IDC_OTHER_BITS_EDIT1,
                    IDC_LABEL_TYPE_CH1, IDC_LABEL_INTERVAL, IDC_LABEL_CLOCK, IDC_LABEL_BIT1, IDC_PORT}) {
-        EXPECT_EQ(W(id)->font().family(), dlg->GetFont().family()) << id;
-        EXPECT_EQ(W(id)->font().pixelSize(), dlg->GetFont().pixelSize()) << id;
+        EXPECT_EQ(W(id)->font().family(), dlg->GetQFont().family()) << id;
+        EXPECT_EQ(W(id)->font().pixelSize(), dlg->GetQFont().pixelSize()) << id;
         EXPECT_FALSE(W(id)->palette().isBrushSet(QPalette::Active, QPalette::WindowText)) << id;
     }
 }
