@@ -25,7 +25,11 @@ build-test: deps
 
 # Every test, under AddressSanitizer and UndefinedBehaviorSanitizer, offscreen.
 test: build-test
-	@QT_QPA_PLATFORM=offscreen ctest --test-dir $(TEST_BUILD_DIR) --output-on-failure -j $(JOBS)
+	@QT_QPA_PLATFORM=offscreen \
+	 ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 \
+	 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
+	 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	 ctest --test-dir $(TEST_BUILD_DIR) --output-on-failure -j $(JOBS)
 
 # The tool with the simulated encoder box on 串口1.
 demo: build

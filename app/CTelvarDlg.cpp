@@ -11,6 +11,7 @@
 #include "app/resource.h"
 #include "platform/SerialDevice.h"
 #include "platform/MessageBox.h"
+#include "platform/RepaintLimiter.h"
 
 namespace {
 
@@ -230,6 +231,10 @@ BOOL CTelvarDlg::OnInitDialog()
     m_meter1.update();
     m_meter2.m_dValue = 0.0;
     m_meter2.update();
+
+    // Every frame changes the gauges and labels: at 1 kHz, painting each one
+    // would take most of a core for changes no screen can show.
+    CRepaintLimiter::Install(GetSafeHwnd());
 
     // 18.
     return TRUE;

@@ -34,6 +34,10 @@ public:
     int PortIndex() const { return m_nPortIndex; }
     const CFont& ValueFont() const { return m_fontValue; }
     const CFont& ModelFont() const { return m_fontModel; }
+    const CFont& EditFont() const { return m_fontEdit; }
+    int LastWidth() const { return m_nLastWidth; }
+    int LastHeight() const { return m_nLastHeight; }
+    const CRect& InitClient() const { return m_rcInitClient; }
 
     // Message handlers; the message map routes to them.
     void OnPaint();

@@ -1,5 +1,8 @@
 #include "platform/DialogEx.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
@@ -19,10 +22,12 @@
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QTimer>
 
 #include <cstring>
 
+#include "platform/GdiObjects.h"
 #include "platform/MessageBox.h"
 #include "platform/WidgetText.h"
 
@@ -90,7 +95,9 @@ protected:
     void resizeEvent(QResizeEvent* event) override
     {
         QDialog::resizeEvent(event);
-        m_pOwner->HandleResize(event->size().width(), event->size().height());
+        // The size the window has now, which is what its client rectangle
+        // reads: a window-state change can leave an event with a stale size.
+        m_pOwner->HandleResize(width(), height());
     }
     void changeEvent(QEvent* event) override
     {
@@ -395,6 +402,7 @@ BOOL CDialogEx::Create()
     const BOOL focusDefault = OnInitDialog();
     if (!m_pWindow)
         return FALSE;
+    ApplySizingMinimum();
     UpdateAccessibleNames();
     ApplyControlColours();
     if (m_bEnded)
@@ -565,6 +573,29 @@ void CDialogEx::HandleResize(int width, int height)
     WindowProc(WM_SIZE, type, MAKELPARAM(static_cast<UINT>(width), static_cast<UINT>(height)));
 }
 
+// The window manager resizes a frame without asking the window first, so the
+// map's WM_SIZING rule is asked once, for a frame dragged down to nothing, and
+// the smallest frame it allows becomes the window's minimum size. The minimum
+// never exceeds the size the dialog has now, so showing it changes nothing,
+// nor the screen's work area, so a maximise still fits a smaller screen.
+void CDialogEx::ApplySizingMinimum()
+{
+    if (!m_pWindow)
+        return;
+    RECT frame;
+    GetWindowRect(&frame);
+    RECT proposed{frame.left, frame.top, frame.left, frame.top};
+    WindowProc(WM_SIZING, WMSZ_BOTTOMRIGHT, reinterpret_cast<LPARAM>(&proposed));
+    const int frameWidth = (frame.right - frame.left) - m_pWindow->width();
+    const int frameHeight = (frame.bottom - frame.top) - m_pWindow->height();
+    QSize limit = m_pWindow->size();
+    if (const QScreen* screen = m_pWindow->screen())
+        limit = limit.boundedTo(screen->availableGeometry().size() - QSize(frameWidth, frameHeight));
+    const int width = std::clamp<int>(proposed.right - proposed.left - frameWidth, 0, std::max(0, limit.width()));
+    const int height = std::clamp<int>(proposed.bottom - proposed.top - frameHeight, 0, std::max(0, limit.height()));
+    m_pWindow->setMinimumSize(width, height);
+}
+
 void CDialogEx::HandleDropDown(CDlgItem& control)
 {
     const int id = control.GetDlgCtrlID();
@@ -599,8 +630,16 @@ void CDialogEx::ApplyControlColours()
             palette.setColor(QPalette::ButtonText, colour);
             w->setPalette(palette);
         }
-        if (dc.BkMode() && *dc.BkMode() == CCtlColor::TRANSPARENT)
-            w->setAutoFillBackground(false);
+        if (dc.BkMode() && *dc.BkMode() == CCtlColor::TRANSPARENT) {
+            // The dialog's background is one plain colour, so a transparent
+            // text looks the same painted over that colour by the control
+            // itself; the dialog then need not repaint behind every change.
+            QPalette palette = w->palette();
+            palette.setColor(QPalette::Window, m_pWindow ? m_pWindow->palette().color(QPalette::Window)
+                                                         : palette.color(QPalette::Window));
+            w->setPalette(palette);
+            w->setAutoFillBackground(true);
+        }
     }
 }
 

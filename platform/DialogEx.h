@@ -97,6 +97,7 @@ public:
     QFont GetQFont() const;
     const CFont* GetFont() const { return &m_fontDialog; }
     const CFont& DialogFontObject() const { return m_fontDialog; }
+    int GetLogFont(LOGFONT* logFont) const { return logFont ? m_fontDialog.GetLogFont(logFont) : 0; }
     // The base units the template was laid out with.
     DialogBaseUnits BaseUnits() const { return m_baseUnits; }
     void SetWindowText(const std::string& text);
@@ -140,6 +141,7 @@ private:
     void HandleClose();
     void HandlePaint();
     void HandleResize(int width, int height);
+    void ApplySizingMinimum();
     void HandleDropDown(CDlgItem& control);
 
     DialogTemplate m_template;

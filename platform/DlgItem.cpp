@@ -8,6 +8,7 @@
 #include <QLineEdit>
 
 #include "platform/DialogEx.h"
+#include "platform/GdiObjects.h"
 #include "platform/WidgetText.h"
 
 CDlgItem::CDlgItem(CDialogEx* owner, const DialogItemTemplate& item, QWidget* widget)
@@ -143,14 +144,21 @@ void CDlgItem::SetFont(const CFont* font, BOOL redraw)
 {
     if (!font || !font->Data())
         return;
-    m_pFont = font;
     SetQFont(font->Data()->font, redraw);
+    m_pFont = font;
 }
 
 const CFont* CDlgItem::GetFont() const { return m_pFont ? m_pFont : &m_pOwner->DialogFontObject(); }
 
+int CDlgItem::GetLogFont(LOGFONT* logFont) const
+{
+    const CFont* font = GetFont();
+    return (font && logFont) ? font->GetLogFont(logFont) : 0;
+}
+
 void CDlgItem::SetQFont(const QFont& font, BOOL redraw)
 {
+    m_pFont = nullptr; // a bare Qt font has no description
     if (QWidget* w = Widget()) {
         w->setFont(font);
         if (redraw)

@@ -5,6 +5,7 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <memory>
 #include <string>
 
 #include "platform/DialogTemplate.h"
@@ -14,6 +15,9 @@
 class QFont;
 class QWidget;
 class CDialogEx;
+class CFont;
+struct FontData;
+struct LOGFONT;
 
 // SetWindowPos flags.
 constexpr UINT SWP_NOSIZE = 0x0001;
@@ -68,6 +72,8 @@ public:
     // The same with a Qt font, for fonts that are no font objects.
     void SetQFont(const QFont& font, BOOL redraw = TRUE);
     QFont GetQFont() const;
+    // WM_GETFONT, then GetObject: the description of the font in use.
+    int GetLogFont(LOGFONT* logFont) const;
 
     void Invalidate(BOOL erase = TRUE);
     void InvalidateRect(const RECT* rect, BOOL erase = TRUE);

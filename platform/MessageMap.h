@@ -34,6 +34,16 @@ constexpr UINT SIZE_RESTORED = 0;
 constexpr UINT SIZE_MINIMIZED = 1;
 constexpr UINT SIZE_MAXIMIZED = 2;
 
+// WM_SIZING: the edge being dragged.
+constexpr UINT WMSZ_LEFT = 1;
+constexpr UINT WMSZ_RIGHT = 2;
+constexpr UINT WMSZ_TOP = 3;
+constexpr UINT WMSZ_TOPLEFT = 4;
+constexpr UINT WMSZ_TOPRIGHT = 5;
+constexpr UINT WMSZ_BOTTOM = 6;
+constexpr UINT WMSZ_BOTTOMLEFT = 7;
+constexpr UINT WMSZ_BOTTOMRIGHT = 8;
+
 // WM_CTLCOLOR control types.
 constexpr UINT CTLCOLOR_EDIT = 1;
 constexpr UINT CTLCOLOR_BTN = 3;

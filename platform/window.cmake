@@ -8,3 +8,6 @@ target_sources(telvar_platform PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/DialogEx.h ${CMAKE_CURRENT_LIST_DIR}/DialogEx.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WinApp.h ${CMAKE_CURRENT_LIST_DIR}/WinApp.cpp
 )
+# Repaints of a top-level window at display rate, however fast its controls change.
+target_sources(telvar_platform PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/RepaintLimiter.h ${CMAKE_CURRENT_LIST_DIR}/RepaintLimiter.cpp)

@@ -234,8 +234,9 @@ TEST_F(AcquisitionTest, TypedNumbersAreCheckedBeforeAnythingStarts)
             EXPECT_TRUE(dlg->State().m_bRecording) << name;
             StopAndSettle();
         }
-        if (std::string(c.other1 ? c.other1 : "") == "12")
+        if (std::string(c.other1 ? c.other1 : "") == "12") {
             EXPECT_EQ(dlg->State().m_nBitWidth1, 12) << "channel 1's width stays in force";
+        }
     }
 }
 

@@ -111,7 +111,10 @@ TEST_F(TelvarDlgTest, FontsAndColoursOfTheListedTextsOnly)
         EXPECT_EQ(f.family(), QStringLiteral("微软雅黑")) << id;
         EXPECT_EQ(f.pixelSize(), valueFontPx) << id;
         EXPECT_EQ(W(id)->palette().color(QPalette::WindowText), QColor(0, 0, 0)) << id;
-        EXPECT_FALSE(W(id)->autoFillBackground()) << id;
+        // Their text sits on the dialog's own background colour.
+        const QImage shot = W(id)->grab().toImage();
+        const QColor behind = dlg->GetSafeHwnd()->palette().color(QPalette::Window);
+        EXPECT_EQ(shot.pixelColor(shot.width() - 4, shot.height() / 2), behind) << id;
     }
     const QFont model = W(IDC_MODEL)->font();
     EXPECT_EQ(model.family(), QStringLiteral("隶书"));
