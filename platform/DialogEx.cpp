@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QEventLoop>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -612,8 +613,14 @@ void CDialogEx::ApplyControlColours()
         CCtlColor dc;
         msgmap::CtlColorRequest request{&dc, c.get(), CtlColorType(c->Kind())};
         WindowProc(WM_CTLCOLOR, 0, reinterpret_cast<LPARAM>(&request));
-        if (dc.Font())
+        if (dc.Font()) {
             w->setFont(*dc.Font());
+            // A line taller than its box is centred, not cut at the bottom:
+            // the space it loses above the glyphs is the font's empty leading.
+            auto* label = qobject_cast<QLabel*>(w);
+            if (label && QFontMetrics(*dc.Font()).height() > label->contentsRect().height())
+                label->setAlignment((label->alignment() & ~Qt::AlignVertical_Mask) | Qt::AlignVCenter);
+        }
         if (dc.TextColour()) {
             const COLORREF rgb = *dc.TextColour();
             const QColor colour(GetRValue(rgb), GetGValue(rgb), GetBValue(rgb));
