@@ -105,17 +105,17 @@ bool SimulatorLoop::SetUp(std::string& error)
 void SimulatorLoop::Rearm()
 {
     m_seenVersion = m_sim->ScheduleVersion();
-    itimerspec spec{};
+    itimerspec timer{};
     m_period = m_sim->FramePeriod();
     if (m_sim->Streaming() && m_period.count() > 0) {
         // Absolute deadlines base + k * period: the kernel keeps the schedule,
         // so late wake-ups do not add up to drift.
         m_scheduleBase = m_sim->StreamStart();
         m_nextIndex = 0;
-        spec.it_value = ToTimespec(m_startNs + m_scheduleBase.count());
-        spec.it_interval = ToTimespec(m_period.count());
+        timer.it_value = ToTimespec(m_startNs + m_scheduleBase.count());
+        timer.it_interval = ToTimespec(m_period.count());
     }
-    ::timerfd_settime(m_timerFd, TFD_TIMER_ABSTIME, &spec, nullptr);
+    ::timerfd_settime(m_timerFd, TFD_TIMER_ABSTIME, &timer, nullptr);
 }
 
 void SimulatorLoop::CollectOutput()
