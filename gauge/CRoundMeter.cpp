@@ -37,6 +37,17 @@ int Divisions(double d)
     return static_cast<int>(std::min(d, 3600.0));
 }
 
+// A disc in the box (cx - r, cy - r, cx + r, cy + r) shrunk by inset on every
+// side, filled with colour and outlined with whatever pen is selected (the
+// context's default 1-pixel pen).
+void Disc(CDC* pDC, COLORREF colour, int cx, int cy, double r, double inset = 0.0)
+{
+    CBrush brush(colour);
+    CBrush* pOld = pDC->SelectObject(&brush);
+    pDC->Ellipse(Px(cx - r + inset), Px(cy - r + inset), Px(cx + r - inset), Px(cy + r - inset));
+    pDC->SelectObject(pOld);
+}
+
 } // namespace
 
 CRoundMeter::CRoundMeter(QWidget* parent) : QWidget(parent)
@@ -133,19 +144,8 @@ void CRoundMeter::DrawBackground(CDC* pDC, const RECT& rect)
     disc(2, D * 0.0625); // third circle, where the ticks start
 
     // Hub and its centre, outlined with the default pen
-    {
-        CBrush brush(kBlack);
-        CBrush* pOld = pDC->SelectObject(&brush);
-        pDC->Ellipse(Px(cx - D / 15), Px(cy - D / 15), Px(cx + D / 15), Px(cy + D / 15));
-        pDC->SelectObject(pOld);
-    }
-    {
-        CBrush brush(m_clrBack);
-        CBrush* pOld = pDC->SelectObject(&brush);
-        pDC->Ellipse(Px(cx - D / 15 + D / 50), Px(cy - D / 15 + D / 50), Px(cx + D / 15 - D / 50),
-                     Px(cy + D / 15 - D / 50));
-        pDC->SelectObject(pOld);
-    }
+    Disc(pDC, kBlack, cx, cy, D / 15);
+    Disc(pDC, m_clrBack, cx, cy, D / 15, D / 50);
 
     // Scale
     const int M = Divisions(m_dMajorDivisions);
@@ -291,13 +291,7 @@ void CRoundMeter::DrawNeedle(CDC* pDC)
         pDC->SelectObject(pOldPen);
         pDC->SelectObject(pOldBrush);
     }
-    {
-        CBrush brush(kCap);
-        CBrush* pOld = pDC->SelectObject(&brush);
-        pDC->Ellipse(Px(cx - D / 15 + D / 50), Px(cy - D / 15 + D / 50), Px(cx + D / 15 - D / 50),
-                     Px(cy + D / 15 - D / 50));
-        pDC->SelectObject(pOld);
-    }
+    Disc(pDC, kCap, cx, cy, D / 15, D / 50);
 }
 
 void CRoundMeter::DrawReadout(CDC* pDC)
