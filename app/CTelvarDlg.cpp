@@ -343,11 +343,11 @@ void CTelvarDlg::ShowGauges(const MeasureState& state)
 
 void CTelvarDlg::AppendRecord(MeasureState& state)
 {
-    if (m_fileRecord.Append(state) || m_bRecordFailureShown)
-        return;
-    // Once per run, without holding up the stream: the frames keep being
+    // Told at the first lost line of a run (the count starts again with each
+    // record file), without holding up the stream: the frames keep being
     // decoded and shown, and every later line is tried again.
-    m_bRecordFailureShown = true;
+    if (m_fileRecord.Append(state) || m_fileRecord.LostLines() != 1)
+        return;
     MessageBoxRequest request;
     request.text = std::string("记录文件写入失败，数据行正在丢失：") + std::strerror(m_fileRecord.FirstError());
     request.caption = AfxGetAppTitle();

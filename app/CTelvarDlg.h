@@ -127,8 +127,6 @@ private:
     std::int32_t m_nPortIndex = 0;
     QIcon m_hAppIcon;
 
-    // A failed record write is reported once per run, not once per frame.
-    bool m_bRecordFailureShown = false;
     // Set while the object goes: bytes still delivered then are dropped.
     bool m_bEnding = false;
 };

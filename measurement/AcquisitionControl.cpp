@@ -97,7 +97,6 @@ void CTelvarDlg::OnBnClickedStart()
         AfxMessageBox("创建文件失败.", MB_OK);
         return;
     }
-    m_bRecordFailureShown = false;
 
     // 7, 8.
     m_state.m_bRecording = true;
