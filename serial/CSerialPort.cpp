@@ -266,15 +266,23 @@ void CSerialPort::DrainInput()
 
         CWnd* owner = m_pOwnerWnd;
         const UINT portNumber = m_nPortNumber;
-        const bool delivered = m_handOver.Send([owner, portNumber, batch](const std::atomic<bool>& cancelled) {
-            if (!owner)
-                return;
-            for (BYTE b : *batch) {
-                if (cancelled.load(std::memory_order_relaxed))
+        const bool delivered =
+            m_handOver.Send([owner, portNumber, batch, delivering = m_pDelivering](const std::atomic<bool>& cancelled) {
+                if (!owner)
                     return;
-                owner->WindowProc(WM_SERIAL_BYTE, b, static_cast<LPARAM>(portNumber));
-            }
-        });
+                ++*delivering;
+                struct Done {
+                    std::atomic<int>& depth;
+                    ~Done() { --depth; }
+                } done{*delivering};
+                for (BYTE b : *batch) {
+                    if (cancelled.load(std::memory_order_relaxed))
+                        return;
+                    owner->WindowProc(WM_SERIAL_BYTE, b, static_cast<LPARAM>(portNumber));
+                }
+                if (!cancelled.load(std::memory_order_relaxed))
+                    owner->WindowProc(WM_SERIAL_BATCH_DONE, batch->size(), static_cast<LPARAM>(portNumber));
+            });
         if (!delivered)
             return; // the owner is going; the stop follows
     }

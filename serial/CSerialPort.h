@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -24,6 +25,11 @@ constexpr UINT WM_SERIAL_EVENTCHAR = WM_USER + 8;
 // and its thread has ended. Posted after the error report is closed.
 // wParam: 0; lParam: the port number.
 constexpr UINT WM_SERIAL_DEVICE_LOST = WM_USER + 9;
+// Sent after the last WM_SERIAL_BYTE of the bytes read together, so that an
+// owner can show the outcome of a batch once instead of once per byte. Not
+// sent when the delivery was cut short. wParam: the number of bytes
+// delivered; lParam: the port number.
+constexpr UINT WM_SERIAL_BATCH_DONE = WM_USER + 10;
 
 constexpr DWORD EV_RXCHAR = 0x0001;
 constexpr DWORD EV_RXFLAG = 0x0002;
@@ -52,6 +58,11 @@ public:
     // Queues a poll of nLength bytes unless an earlier poll has not gone out
     // yet; returns whether it was queued.
     BOOL QueuePoll(const BYTE* pBytes, int nLength = 3);
+
+    // True on the user-interface thread while received bytes are being
+    // delivered: a WM_SERIAL_BATCH_DONE follows unless the delivery is cut
+    // short.
+    bool IsDelivering() const { return *m_pDelivering > 0; }
 
     static UINT MonitorProc(void* pParam);
     void FlushWriteBuffer();
@@ -91,6 +102,9 @@ private:
 
     unsigned m_nOpenings = 0; // user-interface thread, and the thread while it runs
     UiHandOver m_handOver;
+    // Deliveries in progress (they nest when one waits for a reopened port),
+    // shared with the delivery jobs.
+    std::shared_ptr<std::atomic<int>> m_pDelivering = std::make_shared<std::atomic<int>>(0);
     std::thread m_thread;
 
     std::mutex m_queueLock; // the request queue and the staging buffer

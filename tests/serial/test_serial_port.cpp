@@ -189,16 +189,62 @@ TEST_F(SerialPortTest, QueuedBytesArriveOneDeliveryEachInOrderOnTheUiThread)
     ASSERT_TRUE(port.StartMonitor());
     const Bytes ten = {0x7E, 0x00, 0x7E, 0xFF, 0x10, 0x7E, 0x7E, 0x01, 0x80, 0x7E};
     pty.Send(ten);
-    ASSERT_TRUE(PumpUntil([&] { return owner.messages.size() >= ten.size(); }));
+    ASSERT_TRUE(PumpUntil([&] { return owner.Count(WM_SERIAL_BYTE) >= ten.size(); }));
     PumpFor(50);
-    ASSERT_EQ(owner.messages.size(), ten.size());
-    for (std::size_t i = 0; i < ten.size(); ++i) {
-        EXPECT_EQ(owner.messages[i].message, WM_SERIAL_BYTE);
-        EXPECT_EQ(owner.messages[i].wParam, ten[i]) << i;
-        EXPECT_EQ(owner.messages[i].lParam, 3);
-        EXPECT_EQ(owner.messages[i].thread, MainThread());
+    ASSERT_EQ(owner.Count(WM_SERIAL_BYTE), ten.size());
+    std::size_t i = 0;
+    for (const auto& m : owner.messages) {
+        if (m.message != WM_SERIAL_BYTE)
+            continue;
+        EXPECT_EQ(m.wParam, ten[i]) << i;
+        EXPECT_EQ(m.lParam, 3);
+        EXPECT_EQ(m.thread, MainThread());
+        ++i;
     }
     EXPECT_EQ(owner.Count(WM_SERIAL_EVENTCHAR), 0u);
+}
+
+TEST_F(SerialPortTest, EachBatchEndsWithOneNoticeCountingItsBytes)
+{
+    Pty pty;
+    PortEnv env(2, pty.Path());
+    CSerialPort port;
+    std::vector<bool> deliveringSeen;
+    owner.onMessage = [&](UINT, WPARAM, LPARAM) { deliveringSeen.push_back(port.IsDelivering()); };
+    ASSERT_TRUE(port.OpenPort(&owner, 2));
+    ASSERT_TRUE(port.StartMonitor());
+    EXPECT_FALSE(port.IsDelivering());
+
+    // Two sends far apart cannot share a hand-over.
+    pty.Send({1, 2, 3, 4, 5});
+    ASSERT_TRUE(PumpUntil([&] { return owner.Count(WM_SERIAL_BATCH_DONE) >= 1 && owner.Count(WM_SERIAL_BYTE) == 5; }));
+    PumpFor(100);
+    pty.Send({6, 7});
+    ASSERT_TRUE(PumpUntil([&] { return owner.Count(WM_SERIAL_BYTE) == 7; }));
+    PumpFor(50);
+
+    ASSERT_FALSE(owner.messages.empty());
+    EXPECT_EQ(owner.messages.back().message, WM_SERIAL_BATCH_DONE);
+    std::size_t sinceNotice = 0;
+    std::size_t notices = 0;
+    for (const auto& m : owner.messages) {
+        if (m.message == WM_SERIAL_BYTE) {
+            ++sinceNotice;
+            continue;
+        }
+        ASSERT_EQ(m.message, WM_SERIAL_BATCH_DONE);
+        EXPECT_GT(sinceNotice, 0u) << "a notice without bytes";
+        EXPECT_EQ(m.wParam, sinceNotice);
+        EXPECT_EQ(m.lParam, 2);
+        EXPECT_EQ(m.thread, MainThread());
+        sinceNotice = 0;
+        ++notices;
+    }
+    EXPECT_GE(notices, 2u);
+    EXPECT_EQ(owner.Bytes(WM_SERIAL_BYTE, 2), (Bytes{1, 2, 3, 4, 5, 6, 7}));
+    // Delivering throughout, notices included; not once the batch is done.
+    EXPECT_EQ(deliveringSeen, std::vector<bool>(owner.messages.size(), true));
+    EXPECT_FALSE(port.IsDelivering());
 }
 
 TEST_F(SerialPortTest, AWritePurgesInputThatWasNotYetRead)
