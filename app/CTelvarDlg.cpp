@@ -32,6 +32,7 @@ std::string PortText(const char* format, int nPort)
 BEGIN_MESSAGE_MAP(CTelvarDlg, CDialogEx)
 ON_WM_PAINT()
 ON_MESSAGE(WM_SERIAL_BYTE, &CTelvarDlg::OnReceiveByte)
+ON_MESSAGE(WM_SERIAL_BATCH_DONE, &CTelvarDlg::OnReceiveBatchDone)
 ON_WM_QUERYDRAGICON()
 ON_WM_CTLCOLOR()
 ON_BN_CLICKED(IDC_RESPONSE, &CTelvarDlg::OnBnClickedResponse)
@@ -356,7 +357,27 @@ void CTelvarDlg::AppendRecord(MeasureState& state)
     MessagePresenter().ShowMessage(GetSafeHwnd(), request);
 }
 
+LRESULT CTelvarDlg::OnReceiveBatchDone(WPARAM, LPARAM)
+{
+    if (m_bLabelsPending && !m_bEnding) {
+        m_bLabelsPending = false;
+        SetValueLabels(m_state);
+    }
+    return 0;
+}
+
 void CTelvarDlg::ShowLabels(const MeasureState& state)
+{
+    // Of the frames read together only the last one's texts could ever be
+    // seen, so while the port delivers a batch they are set once, at its end.
+    if (m_serialPort.IsDelivering()) {
+        m_bLabelsPending = true;
+        return;
+    }
+    SetValueLabels(state);
+}
+
+void CTelvarDlg::SetValueLabels(const MeasureState& state)
 {
     SetDlgItemText(IDC_REL_ANGLE1, state.m_strRelAngle1);
     SetDlgItemText(IDC_REL_ANGLE2, state.m_strRelAngle2);

@@ -42,6 +42,7 @@ public:
     // Message handlers; the message map routes to them.
     void OnPaint();
     LRESULT OnReceiveByte(WPARAM wParam, LPARAM lParam);
+    LRESULT OnReceiveBatchDone(WPARAM wParam, LPARAM lParam);
     const QIcon* OnQueryDragIcon();
     void OnCtlColor(CCtlColor* pDC, CWnd* pWnd, UINT nCtlColor);
     void OnBnClickedResponse();
@@ -84,6 +85,7 @@ private:
     void AppendRecord(MeasureState& state) override;
     void ShowLabels(const MeasureState& state) override;
 
+    void SetValueLabels(const MeasureState& state);
     void ResizeChildren();
     void DropDownList(int nID);
     void SendCommand(const BYTE* pBytes, int nLength);
@@ -129,4 +131,6 @@ private:
 
     // Set while the object goes: bytes still delivered then are dropped.
     bool m_bEnding = false;
+    // A frame of the batch being delivered has texts not shown yet.
+    bool m_bLabelsPending = false;
 };

@@ -23,6 +23,29 @@ int CountLines(const std::string& s)
     return n;
 }
 
+// The main dialog, noting at each batch notice what the code label shows
+// before and after the dialog has handled it.
+class BatchWatchingDlg : public CTelvarDlg {
+public:
+    struct Notice {
+        std::string labelBefore;
+        std::string decoded;
+        std::string labelAfter;
+    };
+    std::vector<Notice> notices;
+
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override
+    {
+        if (message != WM_SERIAL_BATCH_DONE)
+            return CTelvarDlg::WindowProc(message, wParam, lParam);
+        Notice n{GetDlgItemText(IDC_CODE1), State().m_strCode1, {}};
+        const LRESULT result = CTelvarDlg::WindowProc(message, wParam, lParam);
+        n.labelAfter = GetDlgItemText(IDC_CODE1);
+        notices.push_back(n);
+        return result;
+    }
+};
+
 } // namespace
 
 using TelvarDlgTest = TelvarFixture;
@@ -283,6 +306,38 @@ TEST_F(TelvarDlgTest, FramesReachGaugesAndLabels)
     SendFrames({worked});
     ASSERT_TRUE(PumpUntil([&] { return Text(IDC_CODE1) == "8191"; }));
     EXPECT_EQ(Text(IDC_REL_ANGLE1), "360.0000");
+}
+
+TEST_F(TelvarDlgTest, LabelsTakeTheLastFrameOfEachBatchOnceItIsDelivered)
+{
+    dlg.reset();
+    auto watching = std::make_unique<BatchWatchingDlg>();
+    BatchWatchingDlg& d = *watching;
+    ASSERT_TRUE(d.Create());
+    dlg = std::move(watching);
+    OpenPortOnPty();
+    Choose(IDC_BIT_WIDTH1, 0); // 13 bits
+
+    // Every frame has a code of its own, so every shown text tells its frame.
+    std::vector<Bytes> frames;
+    for (DWORD code = 4096; code < 4106; ++code)
+        frames.push_back(Frame(code, 0));
+    SendFrames(frames);
+    ASSERT_TRUE(PumpUntil([&] { return Text(IDC_CODE1) == "4105"; }));
+    PumpFor(30);
+    ASSERT_FALSE(d.notices.empty());
+    bool held = false;
+    for (const auto& n : d.notices) {
+        EXPECT_EQ(n.labelAfter, n.decoded);
+        held = held || n.labelBefore != n.decoded;
+    }
+    EXPECT_TRUE(held) << "the texts of a batch were shown before its end";
+
+    // Bytes handed to the dialog outside a port delivery show at once.
+    for (const Bytes& f : {Frame(4200, 0), Frame(4201, 0)})
+        for (BYTE b : f)
+            dlg->WindowProc(WM_SERIAL_BYTE, b, 1);
+    EXPECT_EQ(Text(IDC_CODE1), "4201");
 }
 
 TEST_F(TelvarDlgTest, RecordingWritesHeaderAndOneLinePerFrameAndTheNextRunTruncates)
