@@ -18,8 +18,10 @@ constexpr std::size_t kReadBatch = 4096;
 // Wake-ups within one second that found the port ready yet nothing to read.
 // A line in that state is broken even if it does not say so.
 constexpr int kMaxEmptyWakeups = 1000;
-// How long a wake-up for input waits for more bytes before handing them over.
-constexpr DWORD kGatherMs = 3;
+// How long a wake-up for input waits for more bytes before handing them over:
+// well under one picture of the window, and at the box's fastest stream about
+// eight frames per hand-over.
+constexpr DWORD kGatherMs = 8;
 
 std::string ErrorText(int err)
 {
@@ -153,8 +155,8 @@ UINT CSerialPort::Monitor()
         if (result == WAIT_OBJECT_0 + 1) {
             // Let what is on its way arrive first: one hand-over then carries
             // several frames of a fast stream instead of one, which saves two
-            // thread wake-ups per frame. A few milliseconds are invisible on
-            // the display; a stop or a write ends the pause at once.
+            // thread wake-ups per frame. The pause is shorter than one
+            // picture of the window; a stop or a write ends it at once.
             const HANDLE others[2] = {m_hWaitEvents[0], m_hWaitEvents[2]};
             WaitForMultipleObjects(2, others, FALSE, kGatherMs);
             DrainInput();
