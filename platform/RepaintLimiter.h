@@ -1,6 +1,6 @@
 // Caps how often a top-level window repaints. Controls keep their state at
 // once (texts, gauge values, invalidated regions); only the painting of what
-// was invalidated is gathered up, so a window fed at 1 kHz paints at display
+// was invalidated is gathered up, so a window fed at 1 kHz paints at a steady
 // rate instead of once per sample. The last change is always painted, at most
 // one interval late.
 #pragma once
@@ -14,8 +14,9 @@ class QWidget;
 class CRepaintLimiter : public QObject
 {
 public:
-    // 60 Hz: what a screen shows anyway.
-    static constexpr int kDefaultIntervalMs = 16;
+    // 30 Hz: smooth to the eye, every picture shown for two refreshes of a
+    // 60 Hz screen, and half the painting of 60 Hz when frames pour in.
+    static constexpr int kDefaultIntervalMs = 33;
 
     // Owned by the window; returns the limiter so tests can read its counts.
     static CRepaintLimiter* Install(QWidget* topLevel, int intervalMs = kDefaultIntervalMs);
