@@ -81,4 +81,4 @@ add_custom_command(OUTPUT ${TELVAR_GEN_DIR}/changelog.gz
   DEPENDS ${TELVAR_GEN_DIR}/changelog)
 add_custom_target(telvar-changelog ALL DEPENDS ${TELVAR_GEN_DIR}/changelog.gz)
 install(FILES ${PROJECT_SOURCE_DIR}/app/linux/copyright ${TELVAR_GEN_DIR}/changelog.gz
-        DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT runtime)
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/telvar COMPONENT runtime)

@@ -26,5 +26,4 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "qt6-qpa-plugins, fonts-wqy-microhei, fonts-arphic-uming, fonts-arphic-ukai, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
-set(CPACK_OUTPUT_FILE_PREFIX ${PROJECT_BINARY_DIR})
 include(CPack)
