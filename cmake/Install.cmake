@@ -47,8 +47,11 @@ add_custom_command(OUTPUT ${icon_files}
   DEPENDS telvar-icon
   COMMENT "Rendering the icons")
 add_custom_target(telvar-icons ALL DEPENDS ${icon_files})
-install(DIRECTORY ${TELVAR_GEN_DIR}/icons/hicolor
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons COMPONENT runtime)
+foreach(icon IN LISTS icon_files)
+  file(RELATIVE_PATH rel ${TELVAR_GEN_DIR}/icons ${icon})
+  get_filename_component(dir ${rel} DIRECTORY)
+  install(FILES ${icon} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/${dir} COMPONENT runtime)
+endforeach()
 
 # Debian wants a copyright file and a changelog beside every package's docs;
 # the changelog's date is the release date in RFC 2822 form.
