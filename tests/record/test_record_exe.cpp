@@ -206,16 +206,18 @@ TEST_F(RecordExeTest, EachEndingSendsTheStopAndLeavesACompleteFile)
         EXPECT_TRUE(WellFormedDat(bytes));
         EXPECT_TRUE(ConsecutiveFromSecondFrame(out, File("sent" + tag + ".log")));
         const std::size_t lines = DataLines(out);
-        if (std::string(c.name) == "frames")
+        if (std::string(c.name) == "frames") {
             EXPECT_EQ(lines, 700u);
-        else
+        } else {
             EXPECT_GE(lines, 300u);
+        }
         // Every frame sent before the stop is recorded: at most the few
         // in flight when the stop left are not (the first only synchronises).
         const std::size_t sent = SentWords(File("sent" + tag + ".log")).size();
         // (The simulator may send a few more before it reads the stop.)
-        if (std::string(c.name) != "frames")
+        if (std::string(c.name) != "frames") {
             EXPECT_LE(sent - 1 - lines, 25u) << sent << " sent, " << lines << " recorded";
+        }
         const std::string err = run->Stderr();
         EXPECT_NE(err.find("结束"), std::string::npos) << err;
         EXPECT_NE(err.find("帧 " + std::to_string(lines)), std::string::npos) << err;

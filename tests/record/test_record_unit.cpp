@@ -150,8 +150,9 @@ TEST(StartSequenceTest, CommandsInOrderWithTheirPauses)
         ASSERT_EQ(sent.size(), expected.size());
         for (std::size_t i = 0; i < sent.size(); ++i) {
             EXPECT_EQ(sent[i].bytes, expected[i]) << i;
-            if (i > 0)
+            if (i > 0) {
                 EXPECT_GE(sent[i].at - sent[i - 1].at, START_COMMAND_PAUSE) << i;
+            }
         }
     }
     // No selection: nothing for that setting, the pauses kept.
