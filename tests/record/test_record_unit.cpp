@@ -120,7 +120,8 @@ TEST(StableDeviceTest, ALinkInTheByIdFolderNamesTheDevice)
 
     EXPECT_EQ(StableDevicePath((root / "dev" / "ttyUSB1").string(), byId),
               byId + "/usb-FTDI_FT232R_A1-if00-port0");
-    // No link for it, or no such folder: the path as given.
+    // A stable name already, no link for it, or no such folder: the path as given.
+    EXPECT_EQ(StableDevicePath(byId + "/usb-FTDI_FT232R_A1-if00-port0", byId), byId + "/usb-FTDI_FT232R_A1-if00-port0");
     EXPECT_EQ(StableDevicePath((root / "dev" / "ttyUSB0").string(), byId), (root / "dev" / "ttyUSB0").string());
     EXPECT_EQ(StableDevicePath((root / "dev" / "ttyUSB1").string(), (root / "none").string()),
               (root / "dev" / "ttyUSB1").string());

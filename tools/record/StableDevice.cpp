@@ -29,7 +29,7 @@ std::string Resolved(const std::string& path)
 std::string StableDevicePath(const std::string& path, const std::string& byIdDir)
 {
     const std::string target = Resolved(path);
-    if (target.empty())
+    if (target.empty() || path.rfind(byIdDir + "/", 0) == 0)
         return path;
     std::vector<std::string> names;
     if (DIR* dir = ::opendir(byIdDir.c_str())) {
