@@ -25,6 +25,9 @@ telvar_install_program(telvar ${PROJECT_SOURCE_DIR}/docs/man/telvar.1.in)
 if(TARGET telvar-boxsim)
   telvar_install_program(telvar-boxsim ${PROJECT_SOURCE_DIR}/docs/man/telvar-boxsim.1.in)
 endif()
+if(TARGET telvar-record)
+  telvar_install_program(telvar-record ${PROJECT_SOURCE_DIR}/docs/man/telvar-record.1.in)
+endif()
 
 # Desktop entry and metainfo, named after the application id.
 configure_file(${PROJECT_SOURCE_DIR}/app/linux/telvar.desktop.in

@@ -11,7 +11,8 @@ set(CPACK_PACKAGE_DESCRIPTION
 "Telvar watches a two-channel absolute angle encoder interface box on a
 serial port: it configures the box, shows both channels on two round dial
 gauges with their values, and records every frame to a file. Its texts are
-Chinese. The package also holds telvar-boxsim, a simulated box on a
+Chinese. The package also holds telvar-record, which records from the
+command line without a window, and telvar-boxsim, a simulated box on a
 pseudo-terminal.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

@@ -11,12 +11,10 @@
 #include "app/CTelvarDlg.h"
 #include "app/resource.h"
 #include "measurement/NumberParse.h"
+#include "measurement/StartSequence.h"
 #include "platform/MessageBox.h"
 
 namespace {
-
-// The box needs this long between two commands of the start sequence.
-constexpr std::chrono::milliseconds COMMAND_PAUSE{2};
 
 constexpr int BIT_WIDTHS[] = {13, 25, 26, 32};
 
@@ -62,27 +60,20 @@ void CTelvarDlg::OnBnClickedStart()
         m_state.m_nBitWidth2 = static_cast<std::int32_t>(n);
     }
 
-    // 3. Widths and clock. A combo box without a selection sends nothing for
-    // its setting: the box keeps what it had.
-    const protocol::Command width1 = protocol::WidthCommand(1, m_state.m_nBitWidth1);
-    const protocol::Command width2 = protocol::WidthCommand(2, m_state.m_nBitWidth2);
-    SendCommand(width1.data(), protocol::COMMAND_LENGTH);
-    std::this_thread::sleep_for(COMMAND_PAUSE);
-    SendCommand(width2.data(), protocol::COMMAND_LENGTH);
-    std::this_thread::sleep_for(COMMAND_PAUSE);
+    // 3, 4. Widths and clock; in continuous mode frequency, then start. A
+    // combo box without a selection sends nothing for its setting.
+    StartCommands commands;
+    commands.width1 = protocol::WidthCommand(1, m_state.m_nBitWidth1);
+    commands.width2 = protocol::WidthCommand(2, m_state.m_nBitWidth2);
     const int nClock = ComboGetCurSel(m_cbClock);
     if (nClock >= 0 && nClock < protocol::CLOCK_ITEMS)
-        SendCommand(&m_byClockCmd[nClock * protocol::COMMAND_LENGTH], protocol::COMMAND_LENGTH);
-    std::this_thread::sleep_for(COMMAND_PAUSE);
-
-    // 4. Continuous mode: frequency, then start.
-    if (IsDlgButtonChecked(IDC_CONTINUOUS)) {
-        const int nFreq = ComboGetCurSel(m_cbFrequency);
-        if (nFreq >= 0 && nFreq < protocol::FREQ_ITEMS)
-            SendCommand(&m_byFreqCmd[nFreq * protocol::COMMAND_LENGTH], protocol::COMMAND_LENGTH);
-        std::this_thread::sleep_for(COMMAND_PAUSE);
-        SendCommand(m_byStartCmd.data(), protocol::COMMAND_LENGTH);
-    }
+        commands.clock = &m_byClockCmd[nClock * protocol::COMMAND_LENGTH];
+    const int nFreq = ComboGetCurSel(m_cbFrequency);
+    if (nFreq >= 0 && nFreq < protocol::FREQ_ITEMS)
+        commands.frequency = &m_byFreqCmd[nFreq * protocol::COMMAND_LENGTH];
+    commands.start = m_byStartCmd.data();
+    commands.continuous = IsDlgButtonChecked(IDC_CONTINUOUS) != 0;
+    SendStartSequence(commands, [this](const BYTE* pBytes, int nLength) { SendCommand(pBytes, nLength); });
 
     // 5. Response mode: the poll timer.
     if (IsDlgButtonChecked(IDC_RESPONSE)) {

@@ -29,6 +29,7 @@
 
 #include "platform/GdiObjects.h"
 #include "platform/MessageBox.h"
+#include "platform/QtMessagePresenter.h"
 #include "platform/WidgetText.h"
 
 // ---------------------------------------------------------------------------
@@ -161,6 +162,7 @@ UINT CtlColorType(ControlKind kind)
 CDialogEx::CDialogEx(const DialogTemplate& dialogTemplate, CWnd* parent)
     : m_template(dialogTemplate), m_pParent(parent)
 {
+    UseQtMessagePresenter();
 }
 
 CDialogEx::~CDialogEx() { DestroyWindow(); }

@@ -1,87 +1,36 @@
 #include "platform/MessageBox.h"
 
-#include <QFileDialog>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QString>
-#include <QStringList>
+#include <cstdio>
 
 namespace {
 
-class QtPresenter : public IMessagePresenter {
+// Without a window layer nobody can answer: the text goes to stderr and the
+// answer is the one that changes nothing.
+class StderrPresenter : public IMessagePresenter {
 public:
-    int ShowMessage(QWidget* owner, const MessageBoxRequest& request) override
+    int ShowMessage(QWidget*, const MessageBoxRequest& request) override
     {
-        auto* box = new QMessageBox(owner);
-        box->setWindowTitle(QString::fromStdString(request.caption));
-        box->setText(QString::fromStdString(request.text));
-        switch (request.type & MB_ICONMASK) {
-        case MB_ICONERROR: box->setIcon(QMessageBox::Critical); break;
-        case MB_ICONQUESTION: box->setIcon(QMessageBox::Question); break;
-        case MB_ICONWARNING: box->setIcon(QMessageBox::Warning); break;
-        case MB_ICONINFORMATION: box->setIcon(QMessageBox::Information); break;
-        default: box->setIcon(QMessageBox::NoIcon); break;
-        }
-        QPushButton* yes = nullptr;
-        QPushButton* no = nullptr;
-        QPushButton* ok = nullptr;
-        if ((request.type & MB_TYPEMASK) == MB_YESNO) {
-            yes = box->addButton(QStringLiteral("是(&Y)"), QMessageBox::YesRole);
-            no = box->addButton(QStringLiteral("否(&N)"), QMessageBox::NoRole);
-            box->setDefaultButton(yes);
-            box->setEscapeButton(no);
-        } else {
-            ok = box->addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
-            box->setDefaultButton(ok);
-            box->setEscapeButton(ok);
-        }
-        if (!request.blocking) {
-            box->setAttribute(Qt::WA_DeleteOnClose);
-            box->setModal(false);
-            box->show();
-            return IDOK;
-        }
-        box->exec();
-        QAbstractButton* clicked = box->clickedButton();
-        int result = IDOK;
-        if (yes || no)
-            result = (clicked == yes) ? IDYES : IDNO;
-        delete box;
-        return result;
+        std::fprintf(stderr, "%s: %s\n", request.caption.c_str(), request.text.c_str());
+        return (request.type & MB_TYPEMASK) == MB_YESNO ? IDNO : IDOK;
     }
-
-    std::optional<std::string> GetSaveFileName(QWidget* owner, const SaveFileRequest& request) override
-    {
-        // "Name|pattern|Name|pattern|" becomes Qt's "Name (pattern);;Name (pattern)".
-        const QStringList parts = QString::fromStdString(request.filter).split('|', Qt::SkipEmptyParts);
-        QStringList filters;
-        for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-            QString name = parts[i];
-            if (!name.contains('('))
-                name += QStringLiteral(" (%1)").arg(parts[i + 1]);
-            else
-                name = QStringLiteral("%1 (%2)").arg(name.left(name.indexOf('(')), parts[i + 1]);
-            filters << name;
-        }
-        QFileDialog::Options options;
-        if (!request.overwritePrompt)
-            options |= QFileDialog::DontConfirmOverwrite;
-        const QString path = QFileDialog::getSaveFileName(owner, QStringLiteral("另存为"), QString(),
-                                                          filters.join(QStringLiteral(";;")), nullptr, options);
-        if (path.isEmpty())
-            return std::nullopt;
-        return path.toStdString();
-    }
+    std::optional<std::string> GetSaveFileName(QWidget*, const SaveFileRequest&) override { return std::nullopt; }
 };
 
-QtPresenter g_qtPresenter;
+StderrPresenter g_stderrPresenter;
+IMessagePresenter* g_default = nullptr;
 IMessagePresenter* g_presenter = nullptr;
 std::string g_appTitle = "Telvar";
 
 } // namespace
 
-IMessagePresenter& MessagePresenter() { return g_presenter ? *g_presenter : g_qtPresenter; }
+IMessagePresenter& MessagePresenter()
+{
+    if (g_presenter)
+        return *g_presenter;
+    return g_default ? *g_default : g_stderrPresenter;
+}
 void SetMessagePresenter(IMessagePresenter* presenter) { g_presenter = presenter; }
+void SetDefaultMessagePresenter(IMessagePresenter* presenter) { g_default = presenter; }
 
 std::string AfxGetAppTitle() { return g_appTitle; }
 void AfxSetAppTitle(const std::string& title) { g_appTitle = title; }

@@ -1,5 +1,7 @@
 // Modal message boxes and the save-as file dialog go through one presenter, so
-// that tests can script the operator's answers. The default presenter uses Qt.
+// that tests can script the operator's answers. This part needs no window
+// system: the window layer installs its Qt presenter as the default, and
+// without one the texts go to stderr.
 #pragma once
 
 #include <memory>
@@ -47,10 +49,13 @@ public:
     virtual std::optional<std::string> GetSaveFileName(QWidget* owner, const SaveFileRequest& request) = 0;
 };
 
-// The presenter in force; the Qt one unless a test installed another.
+// The presenter in force: the installed one, else the default.
 IMessagePresenter& MessagePresenter();
-// Installs a presenter (not owned); nullptr restores the Qt one.
+// Installs a presenter (not owned); nullptr restores the default.
 void SetMessagePresenter(IMessagePresenter* presenter);
+// The presenter used when none is installed (not owned); nullptr: stderr,
+// answering OK, No and cancelled.
+void SetDefaultMessagePresenter(IMessagePresenter* presenter);
 
 // Title of the application, the caption of AfxMessageBox.
 std::string AfxGetAppTitle();

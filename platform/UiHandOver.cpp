@@ -14,9 +14,29 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+namespace {
+
+// The job running on this thread, innermost; for HandedOverAt.
+thread_local const UiHandOver::Stamp* t_running = nullptr;
+
+// Marks the job as the one running on this thread for its duration.
+class RunningScope {
+public:
+    explicit RunningScope(const UiHandOver::Stamp& stamp) : m_previous(t_running) { t_running = &stamp; }
+    ~RunningScope() { t_running = m_previous; }
+    RunningScope(const RunningScope&) = delete;
+    RunningScope& operator=(const RunningScope&) = delete;
+
+private:
+    const UiHandOver::Stamp* m_previous;
+};
+
+} // namespace
+
 struct UiHandOver::State {
     struct Item {
         Job job;
+        Stamp handedOver{std::chrono::steady_clock::now(), std::chrono::system_clock::now()};
         std::atomic<bool> cancelled{false};
         bool done = false; // guarded by mutex
     };
@@ -58,7 +78,10 @@ struct UiHandOver::State {
                 queue.pop_front();
                 running.push_back(item);
             }
-            item->job(item->cancelled);
+            {
+                RunningScope scope(item->handedOver);
+                item->job(item->cancelled);
+            }
             std::lock_guard lock(mutex);
             std::erase(running, item);
             item->done = true;
@@ -117,6 +140,7 @@ bool UiHandOver::Send(const Job& job)
             return false;
         if (!s.attached || s.uiThread == std::this_thread::get_id()) {
             lock.unlock();
+            RunningScope scope(item->handedOver);
             job(item->cancelled);
             return true;
         }
@@ -139,6 +163,7 @@ void UiHandOver::Post(std::function<void()> job)
             return;
         if (!s.attached) {
             lock.unlock();
+            RunningScope scope(item->handedOver);
             item->job(item->cancelled);
             return;
         }
@@ -194,4 +219,11 @@ void UiHandOver::Notify()
 {
     std::lock_guard lock(m_state->mutex);
     m_state->cv.notify_all();
+}
+
+UiHandOver::Stamp UiHandOver::HandedOverAt()
+{
+    if (t_running)
+        return *t_running;
+    return Stamp{std::chrono::steady_clock::now(), std::chrono::system_clock::now()};
 }

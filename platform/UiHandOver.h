@@ -8,6 +8,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -45,6 +46,15 @@ public:
     void WaitUntil(const std::function<bool()>& done);
     // Wakes WaitUntil so that it checks its condition again; any thread.
     void Notify();
+
+    // When the job now running on the calling thread was handed over: for a
+    // delivery of received bytes, right after the read that brought them.
+    // Outside a job: now.
+    struct Stamp {
+        std::chrono::steady_clock::time_point steady;
+        std::chrono::system_clock::time_point utc;
+    };
+    static Stamp HandedOverAt();
 
     struct State;
 

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/MessageBox.h"
+#include "platform/QtMessagePresenter.h"
 
 namespace {
 CWinApp* g_app = nullptr;
@@ -32,6 +33,7 @@ int CWinApp::Run(int argc, char** argv)
         m_strAppName = QFileInfo(QString::fromLocal8Bit(argv[0])).completeBaseName().toStdString();
     if (!m_strAppName.empty())
         AfxSetAppTitle(m_strAppName);
+    UseQtMessagePresenter();
     InitInstance();
     return ExitInstance();
 }

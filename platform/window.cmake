@@ -7,6 +7,7 @@ target_sources(telvar_platform PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/DlgItem.h ${CMAKE_CURRENT_LIST_DIR}/DlgItem.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DialogEx.h ${CMAKE_CURRENT_LIST_DIR}/DialogEx.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WinApp.h ${CMAKE_CURRENT_LIST_DIR}/WinApp.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/QtMessagePresenter.h ${CMAKE_CURRENT_LIST_DIR}/QtMessagePresenter.cpp
 )
 # Repaints of a top-level window at display rate, however fast its controls change.
 target_sources(telvar_platform PRIVATE

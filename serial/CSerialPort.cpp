@@ -88,6 +88,7 @@ BOOL CSerialPort::OpenPort(CWnd* pOwner, UINT nPortNumber)
         std::lock_guard lock(m_queueLock);
         m_writeQueue.clear();
         m_bPollQueued = false;
+        m_nPendingWrites = 0;
     }
     m_lastWriteEnd = {};
     m_bDeviceLost = false;
@@ -175,6 +176,7 @@ UINT CSerialPort::Monitor()
         std::lock_guard lock(m_queueLock);
         m_writeQueue.clear();
         m_bPollQueued = false;
+        m_nPendingWrites = 0;
     }
     if (m_bDeviceLost) {
         CWnd* owner = m_pOwnerWnd;
@@ -307,6 +309,12 @@ void CSerialPort::FlushWriteBuffer()
             SetEvent(m_hWriteEvent);
     }
 
+    // Counted as pending until written, dropped or given up.
+    struct Taken {
+        std::atomic<int>& pending;
+        ~Taken() { --pending; }
+    } taken{m_nPendingWrites};
+
     using Clock = std::chrono::steady_clock;
     if (m_lastWriteEnd != Clock::time_point{}) {
         const auto resume = m_lastWriteEnd + kCommandGap;
@@ -348,6 +356,7 @@ BOOL CSerialPort::Enqueue(const BYTE* pBytes, int nLength, bool poll)
         std::memset(m_pWriteBuf, 0, static_cast<std::size_t>(m_nWriteBufSize));
         std::memcpy(m_pWriteBuf, pBytes, static_cast<std::size_t>(nLength));
         m_writeQueue.push_back(Request{std::vector<BYTE>(m_pWriteBuf, m_pWriteBuf + nLength), poll});
+        ++m_nPendingWrites;
         if (poll)
             m_bPollQueued = true;
     }

@@ -59,6 +59,11 @@ public:
     // yet; returns whether it was queued.
     BOOL QueuePoll(const BYTE* pBytes, int nLength = 3);
 
+    // Commands queued and not yet written or given up. A stop request wins
+    // over waiting writes, so an owner whose last command must reach the box
+    // waits for 0 before it stops the thread.
+    int PendingWrites() const { return m_nPendingWrites.load(); }
+
     // True on the user-interface thread while received bytes are being
     // delivered: a WM_SERIAL_BATCH_DONE follows unless the delivery is cut
     // short.
@@ -110,6 +115,7 @@ private:
     std::mutex m_queueLock; // the request queue and the staging buffer
     std::deque<Request> m_writeQueue;
     bool m_bPollQueued = false;
+    std::atomic<int> m_nPendingWrites{0}; // queued or being written
 
     // Worker thread only.
     bool m_bDeviceLost = false;

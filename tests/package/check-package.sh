@@ -21,6 +21,7 @@ root="$scratch/root"
 # Every file, and nothing else.
 expected="usr/bin/telvar
 usr/bin/telvar-boxsim
+usr/bin/telvar-record
 usr/share/applications/$id.desktop
 usr/share/doc/telvar/changelog.gz
 usr/share/doc/telvar/copyright"
@@ -30,6 +31,7 @@ done
 expected+="
 usr/share/icons/hicolor/scalable/apps/$id.svg
 usr/share/man/man1/telvar-boxsim.1.gz
+usr/share/man/man1/telvar-record.1.gz
 usr/share/man/man1/telvar.1.gz
 usr/share/metainfo/$id.metainfo.xml"
 actual="$(cd "$root" && find . -type f -o -type l | sed 's|^\./||' | LC_ALL=C sort)"
@@ -56,7 +58,7 @@ grep -q "<id>$id</id>" "$root/usr/share/metainfo/$id.metainfo.xml" || fail "meta
 grep -q "<release version=\"$version\"" "$root/usr/share/metainfo/$id.metainfo.xml" || fail "metainfo release"
 
 # Manual pages format without a warning, and telvar(1) lists every option.
-for page in telvar telvar-boxsim; do
+for page in telvar telvar-boxsim telvar-record; do
   warnings="$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null)"
   [ -z "$warnings" ] || fail "man $page: $warnings"
 done
@@ -70,6 +72,9 @@ for opt in $options; do
 done
 [ "$("$root/usr/bin/telvar" --version)" = "telvar $version" ] || fail "telvar --version"
 "$root/usr/bin/telvar-boxsim" --help >/dev/null || fail "telvar-boxsim --help"
+[ "$("$root/usr/bin/telvar-record" --version)" = "telvar-record $version" ] || fail "telvar-record --version"
+# The recorder needs no window system.
+if ldd "$root/usr/bin/telvar-record" | grep -qE 'libQt6(Gui|Widgets)'; then fail "telvar-record links Qt Gui or Widgets"; fi
 
 # Relations for Debian 12.
 field() { dpkg-deb -f "$deb" "$1"; }

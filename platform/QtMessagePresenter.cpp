@@ -1,0 +1,85 @@
+#include "platform/QtMessagePresenter.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QString>
+#include <QStringList>
+
+#include "platform/MessageBox.h"
+
+namespace {
+
+class QtPresenter : public IMessagePresenter {
+public:
+    int ShowMessage(QWidget* owner, const MessageBoxRequest& request) override
+    {
+        auto* box = new QMessageBox(owner);
+        box->setWindowTitle(QString::fromStdString(request.caption));
+        box->setText(QString::fromStdString(request.text));
+        switch (request.type & MB_ICONMASK) {
+        case MB_ICONERROR: box->setIcon(QMessageBox::Critical); break;
+        case MB_ICONQUESTION: box->setIcon(QMessageBox::Question); break;
+        case MB_ICONWARNING: box->setIcon(QMessageBox::Warning); break;
+        case MB_ICONINFORMATION: box->setIcon(QMessageBox::Information); break;
+        default: box->setIcon(QMessageBox::NoIcon); break;
+        }
+        QPushButton* yes = nullptr;
+        QPushButton* no = nullptr;
+        QPushButton* ok = nullptr;
+        if ((request.type & MB_TYPEMASK) == MB_YESNO) {
+            yes = box->addButton(QStringLiteral("是(&Y)"), QMessageBox::YesRole);
+            no = box->addButton(QStringLiteral("否(&N)"), QMessageBox::NoRole);
+            box->setDefaultButton(yes);
+            box->setEscapeButton(no);
+        } else {
+            ok = box->addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
+            box->setDefaultButton(ok);
+            box->setEscapeButton(ok);
+        }
+        if (!request.blocking) {
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->setModal(false);
+            box->show();
+            return IDOK;
+        }
+        box->exec();
+        QAbstractButton* clicked = box->clickedButton();
+        int result = IDOK;
+        if (yes || no)
+            result = (clicked == yes) ? IDYES : IDNO;
+        delete box;
+        return result;
+    }
+
+    std::optional<std::string> GetSaveFileName(QWidget* owner, const SaveFileRequest& request) override
+    {
+        // "Name|pattern|Name|pattern|" becomes Qt's "Name (pattern);;Name (pattern)".
+        const QStringList parts = QString::fromStdString(request.filter).split('|', Qt::SkipEmptyParts);
+        QStringList filters;
+        for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+            QString name = parts[i];
+            if (!name.contains('('))
+                name += QStringLiteral(" (%1)").arg(parts[i + 1]);
+            else
+                name = QStringLiteral("%1 (%2)").arg(name.left(name.indexOf('(')), parts[i + 1]);
+            filters << name;
+        }
+        QFileDialog::Options options;
+        if (!request.overwritePrompt)
+            options |= QFileDialog::DontConfirmOverwrite;
+        const QString path = QFileDialog::getSaveFileName(owner, QStringLiteral("另存为"), QString(),
+                                                          filters.join(QStringLiteral(";;")), nullptr, options);
+        if (path.isEmpty())
+            return std::nullopt;
+        return path.toStdString();
+    }
+};
+
+} // namespace
+
+void UseQtMessagePresenter()
+{
+    static QtPresenter presenter;
+    SetDefaultMessagePresenter(&presenter);
+}
