@@ -245,6 +245,8 @@ TEST_F(AcquisitionTest, RecordFileThatCannotBeCreatedLeavesTheStartUndone)
     OpenPortOnPty();
     ASSERT_EQ(::mkdir(RecordPath().c_str(), 0700), 0); // a directory where the file should be
     Click(IDC_START);
+    // The commands leave on the worker thread; wait for them, then for stragglers.
+    ASSERT_TRUE(PumpUntil([&] { return writes.Snapshot().size() >= 5; }));
     PumpFor(40);
     ASSERT_EQ(presenter.shown.size(), 1u);
     EXPECT_EQ(presenter.shown[0].text, "创建文件失败.");
