@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include "app/CTelvarApp.h"
+#include "app/StartUp.h"
 #include "platform/DialogEx.h"
 #include "platform/MessageBox.h"
 
@@ -46,6 +47,8 @@ private:
 
 int main(int argc, char** argv)
 {
+    if (!PrepareProcess(argc, argv))
+        return 1;
     if (const char* v = std::getenv("TELVAR_EXIT_AFTER_SHOWN"); v && v[0] == '1') {
         CDialogEx::SetModalHook([](CDialogEx& dlg) {
             if (QWidget* w = dlg.GetSafeHwnd())
