@@ -1,6 +1,8 @@
 #include "platform/MessageBox.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QString>
@@ -66,12 +68,20 @@ public:
         QFileDialog::Options options;
         if (!request.overwritePrompt)
             options |= QFileDialog::DontConfirmOverwrite;
-        const QString path = QFileDialog::getSaveFileName(owner, QStringLiteral("另存为"), QString(),
+        // The folder of the path chosen before, else home (where the record
+        // is), never the working directory the tool happened to start in.
+        const QString folder = m_lastFolder.isEmpty() || !QFileInfo(m_lastFolder).isDir() ? QDir::homePath()
+                                                                                         : m_lastFolder;
+        const QString path = QFileDialog::getSaveFileName(owner, QStringLiteral("另存为"), folder,
                                                           filters.join(QStringLiteral(";;")), nullptr, options);
         if (path.isEmpty())
             return std::nullopt;
+        m_lastFolder = QFileInfo(path).absolutePath();
         return path.toStdString();
     }
+
+private:
+    QString m_lastFolder;
 };
 
 QtPresenter g_qtPresenter;
