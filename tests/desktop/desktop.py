@@ -72,6 +72,21 @@ def _kill_group(proc, sig=signal.SIGTERM, timeout=5.0):
         proc.wait()
 
 
+_bus = None
+
+
+def session_bus(env):
+    """One D-Bus session for every display of this process: the accessibility
+    client connects once, to the accessibility bus of that session."""
+    global _bus
+    if _bus is None:
+        proc = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env,
+                                start_new_session=True, text=True)
+        _bus = (proc, proc.stdout.readline().strip())
+    return _bus[1]
+
+
 class Desktop:
     """Xvfb + openbox + a D-Bus session bus; the AT-SPI bus comes on demand."""
 
@@ -106,11 +121,7 @@ class Desktop:
         os.mkdir(runtime, 0o700)
         env["XDG_RUNTIME_DIR"] = runtime
         env["NO_AT_BRIDGE"] = "0"
-        bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
-                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env,
-                               start_new_session=True, text=True)
-        self.procs.append(bus)
-        env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
+        env["DBUS_SESSION_BUS_ADDRESS"] = session_bus(env)
         self.env = env
         wm = subprocess.Popen(["openbox", "--sm-disable"], env=env, stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL, start_new_session=True)
@@ -671,3 +682,5 @@ def main():
     finally:
         for d in _desktops.values():
             d.stop()
+        if _bus is not None:
+            _kill_group(_bus[0])

@@ -55,7 +55,7 @@ class Resizing(desktop.TestCase):
         w0, h0 = client_size(t)
         self.resize_to(t, wid, w0 + 200, h0 + 100)
         direct = layout(t)
-        self.resize_to(t, wid, w0 - 150, h0 - 120)
+        self.resize_to(t, wid, w0 + 60, h0 + 20)
         self.resize_to(t, wid, w0 + 300, h0 + 40)
         self.resize_to(t, wid, w0 + 200, h0 + 100)
         self.assertEqual(layout(t), direct)

@@ -90,24 +90,66 @@ class FileSizeLimit(desktop.TestCase):
         box = t.wait_message("写入目标文件出错，复制未完成：" + EFBIG_TEXT)
         self.assertIsNone(t.proc.poll())
         t.answer(box, "确定")
-        self.assertFalse(os.path.exists(target) and os.path.getsize(target) not in (0,)
-                         and os.path.getsize(target) < len(t.record_bytes()),
-                         "a partial copy was left as the target")
+        wait_for(lambda: not any(w.find("push button", name="浏览") for w in t.windows()), "the export to close")
+        self.assertFalse(os.path.exists(target), "a partial copy was left as the target")
+
+
+SETTINGS_IDS = (ids.BIT_WIDTH1, ids.BIT_WIDTH2, ids.DATA_TYPE1, ids.DATA_TYPE2, ids.CONTINUOUS, ids.RESPONSE,
+                ids.INTERVAL, ids.OTHER_BITS1, ids.OTHER_BITS2, ids.OTHER_BITS_EDIT1, ids.OTHER_BITS_EDIT2)
 
 
 class DevicePulled(desktop.TestCase):
-    def test_the_run_ends_once_when_the_box_goes(self):
+    def assert_ordinary_loss_state(self, t):
+        t.wait_text(ids.OPEN_PORT, "打开串口")
+        t.wait_text(ids.START, "开始")
+        t.wait_text(ids.PORT_STATUS, "串口1已关闭")
+        self.assertFalse(t.ctrl(ids.START).enabled)
+        self.assertTrue(t.ctrl(ids.PORT).enabled)
+        for ident in SETTINGS_IDS:
+            self.assertFalse(t.ctrl(ident).enabled, "control %d is enabled with the port closed" % ident)
+        self.assertIsNone(t.proc.poll())
+
+    def test_the_run_ends_when_the_box_goes(self):
         t = self.start_tool(boxsim=["--frames", "100000"])
         t.open_port()
         t.start()
         wait_for(lambda: len(t.record_lines()) >= 10, "recording")
         t.kill_box()
-        wait_for(lambda: t.read(ids.START) == "开始", "the run to end")
-        t.wait_text(ids.OPEN_PORT, "打开串口")
-        self.assertFalse(t.ctrl(ids.START).enabled)
-        self.assertTrue(t.ctrl(ids.PORT).enabled)
-        self.assertIsNone(t.proc.poll())
+        self.assert_ordinary_loss_state(t)
+        self.assertEqual(t.message_boxes(), [])
         desktop.parse_record(t.record_bytes())
+
+    def test_a_loss_under_the_stop_question_ends_the_run_once(self):
+        t = self.start_tool(boxsim=["--frames", "100000"])
+        t.open_port()
+        t.start()
+        wait_for(lambda: len(t.record_lines()) >= 10, "recording")
+        t.click(ids.START)
+        question = t.wait_message("是否保存历史数据")
+        t.kill_box()
+        t.wait_text(ids.PORT_STATUS, "串口1已关闭")
+        t.answer(question, "否")
+        self.assert_ordinary_loss_state(t)
+        self.assertEqual(t.message_boxes(), [])
+
+    def test_a_loss_under_the_lost_lines_message_ends_the_run_once(self):
+        t = self.start_tool(boxsim=["--rate", "1000", "--frames", "100000"], preexec=file_size_limit(8000))
+        t.open_port()
+        t.start()
+        t.wait_message(re.compile("^记录文件写入失败，数据行正在丢失："))
+        t.answer(t.wait_message(re.compile("^记录文件写入失败")), "确定")
+        t.click(ids.START)
+        lost_text = re.compile(r"^本次记录有\d+行数据未能写入记录文件。$")
+        lost_box = t.wait_message(lost_text)
+        t.kill_box()
+        t.wait_text(ids.PORT_STATUS, "串口1已关闭")
+        t.answer(lost_box, "确定")
+        # What follows is the stop's own question, never the count a second time.
+        question = t.wait_message("是否保存历史数据")
+        self.assertEqual([w for w in t.message_boxes() if w.find("label", name=lost_text)], [])
+        t.answer(question, "否")
+        self.assert_ordinary_loss_state(t)
+        self.assertEqual(t.message_boxes(), [])
 
 
 if __name__ == "__main__":
