@@ -8,13 +8,22 @@
 #include <QString>
 #include <QStringList>
 
+#include "platform/DialogEx.h"
+#include "platform/DialogLook.h"
+
 namespace {
 
 class QtPresenter : public IMessagePresenter {
 public:
     int ShowMessage(QWidget* owner, const MessageBoxRequest& request) override
     {
-        auto* box = new QMessageBox(owner);
+        // Owned by the window it speaks for, centred over it, and modal to the
+        // whole application from the moment it shows.
+        if (!owner)
+            owner = CDialogEx::DefaultOwner();
+        auto* box = new QMessageBox(owner ? owner->window() : nullptr);
+        box->setPalette(DialogPalette());
+        box->setWindowModality(Qt::ApplicationModal);
         box->setWindowTitle(QString::fromStdString(request.caption));
         box->setText(QString::fromStdString(request.text));
         switch (request.type & MB_ICONMASK) {
@@ -38,8 +47,8 @@ public:
             box->setEscapeButton(ok);
         }
         if (!request.blocking) {
+            // Shown without holding up the caller, yet modal like every box.
             box->setAttribute(Qt::WA_DeleteOnClose);
-            box->setModal(false);
             box->show();
             return IDOK;
         }

@@ -6,14 +6,26 @@
 #include <QElapsedTimer>
 
 #include <functional>
+#include <string>
+
+#include "OffscreenScreen.h"
 
 inline QApplication& TestApp()
 {
     static int argc = 1;
     static char name[] = "telvar-test";
-    static char* argv[] = {name, nullptr};
+    static char platformOption[] = "-platform";
+    static std::string platform;
+    static char* argv[] = {name, nullptr, nullptr, nullptr};
     static QApplication* app = [] {
         qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+        if (RunsOffscreen()) {
+            // A screen the main dialog fits on, as on an ordinary desktop.
+            platform = OffscreenPlatformArg(1920, 1080);
+            argv[1] = platformOption;
+            argv[2] = platform.data();
+            argc = 3;
+        }
         return new QApplication(argc, argv);
     }();
     return *app;
