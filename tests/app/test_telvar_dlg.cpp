@@ -209,6 +209,47 @@ TEST_F(TelvarDlgTest, EveryDropDownOpensItsList100PixelsBelowTheField)
     }
 }
 
+TEST_F(TelvarDlgTest, ThePortTooltipIsBuiltAgainAtEveryDropDown)
+{
+    QComboBox& combo = ComboOf(IDC_PORT);
+    const std::string first = combo.toolTip().toStdString();
+    EXPECT_NE(first.find("串口2: " + Home() + "/no-such-device（由 TELVAR_COM2 指定）"), std::string::npos) << first;
+    // An adapter plugged in after start-up shows at the next drop-down.
+    PtyBox plugged;
+    ::setenv("TELVAR_COM2", plugged.Path().c_str(), 1);
+    combo.showPopup();
+    combo.hidePopup();
+    const std::string second = combo.toolTip().toStdString();
+    EXPECT_NE(second.find("串口2: " + plugged.Path() + "（由 TELVAR_COM2 指定）"), std::string::npos) << second;
+    EXPECT_NE(second.find("串口1: " + Home() + "/no-such-device"), std::string::npos) << second;
+    ::unsetenv("TELVAR_COM3");
+    ::unsetenv("TELVAR_COM4");
+    combo.showPopup();
+    combo.hidePopup();
+    const std::string third = combo.toolTip().toStdString();
+    // Left to what is found: here no device, or whatever this machine has.
+    EXPECT_EQ(third.find("TELVAR_COM3"), std::string::npos) << third;
+    EXPECT_NE(third.find("串口3: "), std::string::npos) << third;
+}
+
+TEST(PortToolTip, NamesDeviceStableNameAndUsbAdapter)
+{
+    std::array<SerialPortEntry, 4> ports;
+    ports[0].device = "/dev/ttyUSB0";
+    ports[0].info = {"/dev/ttyUSB0", "ttyUSB0", "ftdi_sio", "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10XK3-if00-port0",
+                     "FTDI", "FT232R USB UART", "A10XK3"};
+    ports[1].device = "/dev/ttyS1";
+    ports[1].info = {"/dev/ttyS1", "ttyS1", "serial", "", "", "", ""};
+    ports[2].device = "/tmp/box";
+    ports[2].configured = true;
+    EXPECT_EQ(PortToolTipText(ports), "串口1: /dev/ttyUSB0，驱动 ftdi_sio\n"
+                                      "    /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10XK3-if00-port0\n"
+                                      "    FTDI FT232R USB UART，序列号 A10XK3\n"
+                                      "串口2: /dev/ttyS1，驱动 serial\n"
+                                      "串口3: /tmp/box（由 TELVAR_COM3 指定）\n"
+                                      "串口4: 无设备");
+}
+
 TEST_F(TelvarDlgTest, FailedOpenOfAnAbsentPort)
 {
     Choose(IDC_PORT, 2);
