@@ -254,6 +254,13 @@ class Control:
         raise AssertionError("%r offers no action %r, only %r" % (self, name, self.actions()))
 
     def descendants(self):
+        """Every accessible inside, walked once per Control: the controls of a
+        dialog stay for its life, only their texts and states change."""
+        if getattr(self, "_descendants", None) is None:
+            self._descendants = self._walk()
+        return self._descendants
+
+    def _walk(self):
         out = []
 
         def walk(a):
@@ -415,7 +422,7 @@ class Telvar:
         for w in self.app():
             if w is None:
                 continue
-            c = Control(self, w, w.getRoleName())
+            c = self._main if self._main is not None and self._main.acc == w else Control(self, w, w.getRoleName())
             try:
                 if c.showing:
                     out.append(c)
@@ -471,8 +478,9 @@ class Telvar:
     def message_boxes(self):
         """Showing windows that are not the main window nor the export dialog."""
         out = []
+        main = self.main_window()
         for w in self.windows():
-            if w.find("push button", name="退出") is not None:
+            if w.acc == main.acc:
                 continue
             if w.find("push button", name="浏览") is not None:
                 continue
@@ -495,6 +503,33 @@ class Telvar:
                                            "--name", "^" + re.escape(title) + "$").split()
             return int(out[0]) if out else None
         return wait_for(find, "an X window %r" % title)
+
+    def net_wm_state(self, title):
+        """The window manager's state atoms of the window called `title`."""
+        return self.desktop.xprop(self.x_window(title), "_NET_WM_STATE")
+
+    def transient_owner_name(self, title):
+        """The title of the window that the window called `title` is transient for."""
+        out = self.desktop.xprop(self.x_window(title), "WM_TRANSIENT_FOR")
+        m = re.search(r"window id # (0x[0-9a-f]+)", out)
+        if not m:
+            return None
+        name = self.desktop.xprop(int(m.group(1), 16), "_NET_WM_NAME")
+        m = re.search(r'= "(.*)"', name)
+        return m.group(1) if m else None
+
+    def wait_port_lost(self, timeout=WAIT_S):
+        """Waits until the tool shows the port closed after the device went,
+        closing the serial port's own error box (caption "Application Error")
+        that the loss may raise on the way."""
+        def closed():
+            for w in self.message_boxes():
+                if w.name == "Application Error":
+                    b = w.find("push button")
+                    if b is not None:
+                        b.click()
+            return self.read(ids.PORT_STATUS) == "串口1已关闭"
+        wait_for(closed, "the port to show closed after the device went", timeout)
 
     def answer(self, box, button):
         """Clicks a button of a message box by its caption without the accelerator (是, 否, 确定)."""

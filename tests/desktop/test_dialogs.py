@@ -29,7 +29,7 @@ class ExportDialog(desktop.TestCase):
     def test_the_main_window_takes_no_input_while_it_is_open(self):
         t = self.start_tool(boxsim=["--frames", "30"])
         dlg = self.run_and_stop(t)
-        self.assertTrue(dlg.state(desktop.atspi().STATE_MODAL), "the export dialog is not modal")
+        self.assertIn("_NET_WM_STATE_MODAL", t.net_wm_state("保存"), "the export dialog is not modal")
         stops_before = [c[:3] for c in t.commands()].count(["7E", "03", "7E"])
         # 停止 is still shown under the dialog: a click on it must do nothing.
         t.ctrl(ids.START, window=t.main_window()).click()
@@ -47,9 +47,7 @@ class ExportDialog(desktop.TestCase):
         dx, dy, dw, dh = dlg.extents()
         self.assertLessEqual(abs((mx + mw / 2) - (dx + dw / 2)), 40)
         self.assertLessEqual(abs((my + mh / 2) - (dy + dh / 2)), 60)
-        owner = t.x_window(main.name)
-        transient = self.desktop.xprop(t.x_window("保存"), "WM_TRANSIENT_FOR")
-        self.assertIn("window id # 0x%x" % owner, transient)
+        self.assertEqual(t.transient_owner_name("保存"), main.name)
 
     def test_its_frame_has_only_a_title_and_a_fixed_size(self):
         t = self.start_tool(boxsim=["--frames", "30"])
@@ -75,9 +73,8 @@ class ExportDialog(desktop.TestCase):
         main = t.main_window()
         t.click(ids.OPEN_PORT)
         box = t.wait_message("没有发现串口1或被占用")
-        self.assertTrue(box.state(desktop.atspi().STATE_MODAL))
-        transient = self.desktop.xprop(t.x_window(box.name), "WM_TRANSIENT_FOR")
-        self.assertIn("window id # 0x%x" % t.x_window(main.name), transient)
+        self.assertIn("_NET_WM_STATE_MODAL", t.net_wm_state(box.name))
+        self.assertEqual(t.transient_owner_name(box.name), main.name)
         # The main window takes no click meanwhile.
         t.ctrl(ids.OPEN_PORT, window=main).click()
         t.answer(box, "确定")

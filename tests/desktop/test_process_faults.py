@@ -57,10 +57,10 @@ class FileSizeLimit(desktop.TestCase):
                             preexec=file_size_limit(limit))
         t.open_port()
         t.start()
-        t.wait_message(re.compile("^记录文件写入失败，数据行正在丢失："))
+        failed = t.wait_message(re.compile("^记录文件写入失败，数据行正在丢失："))
         wait_for(lambda: len(t.sent_words()) == frames, "every frame sent")
         self.assertIsNone(t.proc.poll(), "the tool ended: %s" % t.proc.returncode)
-        # The message does not hold the run up: stop works while it shows.
+        t.answer(failed, "确定")
         t.click(ids.START)
         lost_box = t.wait_message(re.compile(r"^本次记录有\d+行数据未能写入记录文件。$"))
         lost = int(re.search(r"(\d+)", lost_box.find("label", name=re.compile("^本次")).name).group(1))
@@ -90,6 +90,8 @@ class FileSizeLimit(desktop.TestCase):
         box = t.wait_message("写入目标文件出错，复制未完成：" + EFBIG_TEXT)
         self.assertIsNone(t.proc.poll())
         t.answer(box, "确定")
+        # The export stays open after a failed write, and leaves no partial target.
+        t.ctrl(ids.SAVE_CANCEL).click()
         wait_for(lambda: not any(w.find("push button", name="浏览") for w in t.windows()), "the export to close")
         self.assertFalse(os.path.exists(target), "a partial copy was left as the target")
 
@@ -100,6 +102,7 @@ SETTINGS_IDS = (ids.BIT_WIDTH1, ids.BIT_WIDTH2, ids.DATA_TYPE1, ids.DATA_TYPE2, 
 
 class DevicePulled(desktop.TestCase):
     def assert_ordinary_loss_state(self, t):
+        t.wait_port_lost()
         t.wait_text(ids.OPEN_PORT, "打开串口")
         t.wait_text(ids.START, "开始")
         t.wait_text(ids.PORT_STATUS, "串口1已关闭")
@@ -127,7 +130,7 @@ class DevicePulled(desktop.TestCase):
         t.click(ids.START)
         question = t.wait_message("是否保存历史数据")
         t.kill_box()
-        t.wait_text(ids.PORT_STATUS, "串口1已关闭")
+        t.wait_port_lost()
         t.answer(question, "否")
         self.assert_ordinary_loss_state(t)
         self.assertEqual(t.message_boxes(), [])
@@ -142,7 +145,7 @@ class DevicePulled(desktop.TestCase):
         lost_text = re.compile(r"^本次记录有\d+行数据未能写入记录文件。$")
         lost_box = t.wait_message(lost_text)
         t.kill_box()
-        t.wait_text(ids.PORT_STATUS, "串口1已关闭")
+        t.wait_port_lost()
         t.answer(lost_box, "确定")
         # What follows is the stop's own question, never the count a second time.
         question = t.wait_message("是否保存历史数据")
