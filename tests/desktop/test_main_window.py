@@ -29,6 +29,7 @@ def client_size(t):
 
 
 class Resizing(desktop.TestCase):
+    SCREEN = (1600, 1200)  # room to grow: the window manager keeps a window on the screen
     def resize_to(self, t, wid, w, h):
         self.desktop.xdotool("windowsize", "--sync", wid, w, h)
         wait_for(lambda: client_size(t) == (w, h), "the window to be %dx%d" % (w, h))
