@@ -168,8 +168,9 @@ class Desktop:
         subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env, check=True, capture_output=True)
 
     def click_at(self, x, y, button=1):
-        self.xdotool("mousemove", "--sync", int(x), int(y))
-        self.xdotool("click", button)
+        # One request stream: the pointer is there before the click. (--sync
+        # would wait for a motion that never comes when it is there already.)
+        self.xdotool("mousemove", int(x), int(y), "click", button)
 
     def key(self, *keys):
         self.xdotool("key", "--clearmodifiers", *keys)
