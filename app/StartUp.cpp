@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 #include <tuple>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QList>
@@ -44,7 +45,10 @@ bool DisplayMissing(int argc, char** argv)
 {
     const std::string platform = PlatformName(argc, argv);
     const bool x11 = !Env("DISPLAY").empty();
-    const bool wayland = !Env("WAYLAND_DISPLAY").empty();
+    // Wayland clients fall back to the socket wayland-0 when none is named.
+    const std::string runtime = Env("XDG_RUNTIME_DIR");
+    const bool wayland = !Env("WAYLAND_DISPLAY").empty()
+                         || (!runtime.empty() && access((runtime + "/wayland-0").c_str(), F_OK) == 0);
     if (platform.empty())
         return !x11 && !wayland;
     if (platform == "xcb")
