@@ -263,9 +263,22 @@ int CFont::GetLogFont(LOGFONT* pLogFont) const
 
 // ---------------------------------------------------------------- bitmaps
 
-BOOL CBitmap::CreateCompatibleBitmap(CDC*, int nWidth, int nHeight)
+BOOL CBitmap::CreateCompatibleBitmap(CDC* pDC, int nWidth, int nHeight)
 {
-    return CreateBitmap(nWidth, nHeight);
+    // As many pixels as the context's device has under the logical size, so
+    // that what is drawn through it is as sharp as the device allows.
+    const qreal dpr = pDC ? pDC->DevicePixelRatio() : 1.0;
+    if (dpr == 1.0 || nWidth < 0 || nHeight < 0)
+        return CreateBitmap(nWidth, nHeight);
+    if (m_image)
+        return FALSE;
+    auto img = std::make_shared<QImage>(static_cast<int>(std::ceil(nWidth * dpr)),
+                                        static_cast<int>(std::ceil(nHeight * dpr)), QImage::Format_RGB32);
+    if (!img->isNull())
+        img->fill(0xFF000000u);
+    img->setDevicePixelRatio(dpr);
+    m_image = std::move(img);
+    return TRUE;
 }
 
 BOOL CBitmap::CreateBitmap(int nWidth, int nHeight)

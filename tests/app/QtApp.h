@@ -17,7 +17,10 @@ inline QApplication& TestApp()
     static char platformOption[] = "-platform";
     static std::string platform;
     static char* argv[] = {name, nullptr, nullptr, nullptr};
-    static QApplication* app = [] {
+    static QApplication* app = []() -> QApplication* {
+        // A test program that made its own, for a screen of its own, keeps it.
+        if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance()))
+            return existing;
         qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
         if (RunsOffscreen()) {
             // A screen the main dialog fits on, as on an ordinary desktop.
