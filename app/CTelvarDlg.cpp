@@ -438,7 +438,9 @@ void CTelvarDlg::OnBnClickedOpenPort()
 {
     const int nPort = m_nPortIndex + 1;
     if (GetDlgItemText(IDC_OPEN_PORT) == "打开串口") {
+        ClearSerialOpenFailure();
         if (m_serialPort.OpenPort(this, static_cast<UINT>(nPort))) {
+            GetDlgItem(IDC_PORT_STATUS)->Widget()->setToolTip(QString());
             m_serialPort.StartMonitor();
             m_serialPort.m_nWriteLength = static_cast<int>(protocol::OPEN_COMMAND_LENGTH);
             m_serialPort.QueueWrite(m_byOpenCmd.data());
@@ -462,6 +464,12 @@ void CTelvarDlg::OnBnClickedOpenPort()
             else
                 GetDlgItem(IDC_OTHER_BITS_EDIT2)->EnableWindow(FALSE);
         } else {
+            // The message stays as it always was; why it failed goes beside it.
+            const SerialOpenFailure& failure = LastSerialOpenFailure();
+            std::fprintf(stderr, "%s\n", SerialOpenReasonLogLine(failure, static_cast<unsigned>(nPort)).c_str());
+            std::fflush(stderr);
+            GetDlgItem(IDC_PORT_STATUS)->Widget()->setToolTip(
+                QString::fromStdString(SerialOpenReasonText(failure, static_cast<unsigned>(nPort))));
             AfxMessageBox(PortText("没有发现串口%d或被占用", nPort), MB_OK | MB_ICONERROR);
             GetDlgItem(IDC_START)->EnableWindow(FALSE);
             GetDlgItem(IDC_PORT)->EnableWindow(TRUE);
@@ -475,6 +483,7 @@ void CTelvarDlg::OnBnClickedOpenPort()
 
 void CTelvarDlg::ShowPortClosed()
 {
+    GetDlgItem(IDC_PORT_STATUS)->Widget()->setToolTip(QString());
     SetDlgItemText(IDC_OPEN_PORT, "打开串口");
     GetDlgItem(IDC_PORT)->EnableWindow(TRUE);
     GetDlgItem(IDC_START)->EnableWindow(FALSE);

@@ -7,10 +7,12 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include "platform/KernelObject.h"
+#include "platform/SerialAccess.h"
 
 using telvar_platform::KernelObject;
 using telvar_platform::ToObject;
@@ -36,26 +38,82 @@ int PortFd(HANDLE port)
 
 } // namespace
 
-HANDLE OpenSerialDevice(const std::string& path)
+namespace
 {
-    if (path.empty()) {
-        errno = ENOENT;
-        return nullptr;
+
+HANDLE FailOpen(SerialOpenFailure::Kind kind, const std::string& path, int error, pid_t pid = 0,
+                const std::string& processName = {}, const std::string& lockPath = {})
+{
+    SerialOpenFailure f;
+    f.kind = kind;
+    f.device = path;
+    f.error = error;
+    f.pid = pid;
+    f.processName = processName;
+    f.lockPath = lockPath;
+    SetSerialOpenFailure(f);
+    errno = error;
+    return nullptr;
+}
+
+SerialOpenFailure::Kind KindOfOpenError(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENXIO:
+    case ENODEV: return SerialOpenFailure::Kind::NoDevice;
+    case EACCES:
+    case EPERM: return SerialOpenFailure::Kind::PermissionDenied;
+    case EBUSY: return SerialOpenFailure::Kind::HeldByProcess;
+    default: return SerialOpenFailure::Kind::Other;
     }
+}
+
+} // namespace
+
+HANDLE OpenSerialDevice(const std::string& path) { return OpenSerialDevice(path, SerialOpenOptions{}); }
+
+HANDLE OpenSerialDevice(const std::string& path, const SerialOpenOptions& options)
+{
+    ClearSerialOpenFailure();
+    using Kind = SerialOpenFailure::Kind;
+    if (path.empty())
+        return FailOpen(Kind::NoDevice, path, ENOENT);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return FailOpen(KindOfOpenError(errno), path, errno);
+
+    // Whoever holds the device is asked before it is opened: opening a UART
+    // raises its modem lines.
+    std::string lockPath;
+    bool lockCreated = false;
+    if (const pid_t owner = TakeSerialLock(path, options.lockDir, lockPath, lockCreated))
+        return FailOpen(Kind::LockedByFile, path, EBUSY, owner, {}, lockPath);
+    auto fail = [&](Kind kind, int error, pid_t pid = 0, const std::string& name = {}) {
+        if (lockCreated)
+            ReleaseSerialLock(lockPath);
+        return FailOpen(kind, path, error, pid, name);
+    };
+    if (const std::optional<SerialHolder> holder = FindSerialHolder(path, options.procRoot))
+        return fail(Kind::HeldByProcess, EBUSY, holder->pid, holder->name);
+
     const int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
-        return nullptr;
+        return fail(KindOfOpenError(errno), errno);
     // The lock first: setting TIOCEXCL on a device someone else holds would
     // change their terminal.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int err = errno == EWOULDBLOCK ? EBUSY : errno;
         close(fd);
-        errno = err;
-        return nullptr;
+        return fail(KindOfOpenError(err), err);
     }
     // Not every device is a terminal; the line set-up reports that.
     ioctl(fd, TIOCEXCL);
-    return new KernelObject{KernelObject::Kind::SerialDevice, fd, false};
+    auto* object = new KernelObject{KernelObject::Kind::SerialDevice, fd, false};
+    if (lockCreated)
+        object->lockPath = lockPath;
+    return object;
 }
 
 BOOL ConfigureSerialLine(HANDLE port)

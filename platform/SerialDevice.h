@@ -8,14 +8,19 @@
 #include <string>
 #include <vector>
 
+#include "platform/SerialAccess.h"
 #include "platform/SerialPortList.h"
 #include "platform/Sync.h"
 #include "platform/WinTypes.h"
 
 // Opens the device for reading and writing, non-blocking, without becoming the
-// controlling terminal, exclusively (flock and TIOCEXCL). Null on failure with
-// errno set; a device held by another opener fails with EBUSY.
+// controlling terminal, exclusively: refused while another process has it
+// open or holds its UUCP lock file (see SerialAccess.h); then the lock file,
+// flock and TIOCEXCL. Null on failure with errno set (a device held by
+// another opener fails with EBUSY) and LastSerialOpenFailure() telling why.
+// Closing the handle removes the lock file.
 HANDLE OpenSerialDevice(const std::string& path);
+HANDLE OpenSerialDevice(const std::string& path, const SerialOpenOptions& options);
 
 // Raw mode, 115200 baud, 8 data bits, no parity, 1 stop bit, receiver on,
 // modem status ignored, no flow control, RTS asserted (where the device has

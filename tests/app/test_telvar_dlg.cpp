@@ -6,6 +6,7 @@
 #include <QAbstractItemView>
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/wait.h>
 
 #include "measurement/RecordFile.h"
 
@@ -266,6 +267,53 @@ TEST_F(TelvarDlgTest, FailedOpenOfAnAbsentPort)
     EXPECT_TRUE(Enabled(IDC_PORT));
     for (int id : SETTINGS)
         EXPECT_FALSE(Enabled(id)) << id;
+}
+
+TEST_F(TelvarDlgTest, AFailedOpenSaysWhyInTheStatusTooltipAndOnStderr)
+{
+    PtyBox box;
+    // Another program holding the device without a lock.
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        for (int fd = 3; fd < 1024; ++fd) // none of the test's own, the line's far end among them
+            ::close(fd);
+        if (::open(box.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK) >= 0)
+            ::execlp("sleep", "sleep", "60", static_cast<char*>(nullptr));
+        ::_exit(3);
+    }
+    ASSERT_TRUE(PumpUntil([&] { return ReadFileBytes("/proc/" + std::to_string(holder) + "/comm") == "sleep\n"; }));
+    const std::string absent = Home() + "/no-such-device";
+    struct Case {
+        const char* device;
+        std::string tooltip;
+        std::string line;
+    };
+    const Case cases[] = {
+        {absent.c_str(), "原因：设备 " + absent + " 不存在", "telvar: port 1: " + absent + ": no such device"},
+        {box.Path().c_str(), "原因：" + box.Path() + " 已被其他程序占用（PID " + std::to_string(holder) + "，sleep）",
+         "telvar: port 1: " + box.Path() + ": held by another program: PID " + std::to_string(holder) + " (sleep)"},
+    };
+    for (const Case& c : cases) {
+        presenter.shown.clear();
+        ::setenv("TELVAR_COM1", c.device, 1);
+        ::testing::internal::CaptureStderr();
+        Click(IDC_OPEN_PORT);
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        // The message and status stay as they always were.
+        ASSERT_EQ(presenter.shown.size(), 1u) << c.device;
+        EXPECT_EQ(presenter.shown[0].text, "没有发现串口1或被占用");
+        EXPECT_EQ(Text(IDC_PORT_STATUS), "串口1打开失败");
+        EXPECT_EQ(Text(IDC_OPEN_PORT), "打开串口");
+        EXPECT_EQ(W(IDC_PORT_STATUS)->toolTip().toStdString(), c.tooltip);
+        EXPECT_EQ(err, c.line + "\n");
+    }
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    // Free again: it opens, and the reason is gone.
+    ::setenv("TELVAR_COM1", box.Path().c_str(), 1);
+    Click(IDC_OPEN_PORT);
+    EXPECT_EQ(Text(IDC_PORT_STATUS), "串口1已打开");
+    EXPECT_TRUE(W(IDC_PORT_STATUS)->toolTip().isEmpty());
 }
 
 TEST_F(TelvarDlgTest, OpenSendsTheOpenCommandOnceAndUnlocksTheSettings)

@@ -4,6 +4,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
+#include <csignal>
+#include <cstring>
+#include <sys/wait.h>
 #include <sys/inotify.h>
 
 #include "SerialTestSupport.h"
@@ -350,4 +355,241 @@ TEST(SerialDevices, TheEnvironmentNamesThePortDevice)
     EXPECT_EQ(SerialPortDevices(), (std::array<std::string, 4>{"/tmp/one", "/tmp/two", "/tmp/three", "/tmp/four"}));
     EXPECT_EQ(SerialPortDevice(0), "");
     EXPECT_EQ(SerialPortDevice(5), "");
+}
+
+namespace {
+
+// Another program: a child process that runs `sleep` with the given
+// descriptors open (they survive the exec).
+class OtherProgram {
+public:
+    // Holds path open, as cat or screen would, without any lock.
+    static std::unique_ptr<OtherProgram> Holding(const std::string& path)
+    {
+        return std::unique_ptr<OtherProgram>(new OtherProgram([path] {
+            if (::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK) < 0)
+                ::_exit(3);
+        }));
+    }
+    // Plays the far end of a fresh pseudo-terminal as the simulator does:
+    // the master and a slave descriptor of its own. Its slave path is sent
+    // back.
+    static std::unique_ptr<OtherProgram> FarEnd(std::string& slavePath)
+    {
+        int fds[2];
+        if (::pipe(fds) != 0)
+            return nullptr;
+        auto p = std::unique_ptr<OtherProgram>(new OtherProgram([&] {
+            ::close(fds[0]);
+            const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+            char name[128] = {};
+            if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0
+                || ::ptsname_r(master, name, sizeof name) != 0 || ::open(name, O_RDWR | O_NOCTTY) < 0)
+                ::_exit(3);
+            (void)!::write(fds[1], name, std::strlen(name));
+            ::close(fds[1]);
+        }));
+        ::close(fds[1]);
+        char name[128] = {};
+        const ssize_t n = ::read(fds[0], name, sizeof name - 1);
+        ::close(fds[0]);
+        slavePath = n > 0 ? std::string(name, static_cast<std::size_t>(n)) : std::string();
+        return p;
+    }
+    // A live process that holds nothing.
+    static std::unique_ptr<OtherProgram> Idle()
+    {
+        return std::unique_ptr<OtherProgram>(new OtherProgram([] {}));
+    }
+    ~OtherProgram()
+    {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+    }
+    pid_t Pid() const { return m_pid; }
+
+private:
+    explicit OtherProgram(const std::function<void()>& setUp)
+    {
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            setUp();
+            ::execlp("sleep", "sleep", "60", static_cast<char*>(nullptr));
+            ::_exit(4);
+        }
+        // Running `sleep` means the set-up is done.
+        const std::string comm = "/proc/" + std::to_string(m_pid) + "/comm";
+        for (int i = 0; i < 1000; ++i) {
+            std::ifstream in(comm);
+            std::string name;
+            std::getline(in, name);
+            if (name == "sleep")
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    pid_t m_pid = -1;
+};
+
+// A PID that no process has: a child that has ended and been reaped.
+pid_t DeadPid()
+{
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        ::_exit(0);
+    ::waitpid(pid, nullptr, 0);
+    return pid;
+}
+
+std::string LockText(pid_t pid)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(pid));
+    return text;
+}
+
+std::string ReadAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+struct TempLockDir {
+    TempLockDir()
+    {
+        char dir[] = "/tmp/telvar-lock-XXXXXX";
+        path = ::mkdtemp(dir);
+    }
+    ~TempLockDir() { std::filesystem::remove_all(path); }
+    std::string path;
+};
+
+} // namespace
+
+TEST(SerialDevices, APortAnotherProgramHoldsWithoutALockIsRefused)
+{
+    Pty pty;
+    TempLockDir locks;
+    const SerialOpenOptions options{locks.path, "/proc"};
+    {
+        auto cat = OtherProgram::Holding(pty.Path());
+        errno = 0;
+        EXPECT_EQ(OpenSerialDevice(pty.Path(), options), nullptr);
+        EXPECT_EQ(errno, EBUSY);
+        const SerialOpenFailure& f = LastSerialOpenFailure();
+        EXPECT_EQ(f.kind, SerialOpenFailure::Kind::HeldByProcess);
+        EXPECT_EQ(f.pid, cat->Pid());
+        EXPECT_EQ(f.processName, "sleep");
+        EXPECT_EQ(f.device, pty.Path());
+        // Refused before the lock was taken, or the lock given back.
+        EXPECT_FALSE(std::filesystem::exists(SerialLockPath(pty.Path(), locks.path)));
+    }
+    // Once it has let go, the port opens.
+    HANDLE port = OpenSerialDevice(pty.Path(), options);
+    EXPECT_NE(port, nullptr);
+    EXPECT_EQ(LastSerialOpenFailure().kind, SerialOpenFailure::Kind::None);
+    CloseHandle(port);
+}
+
+TEST(SerialDevices, TheFarEndOfAPseudoTerminalIsNoCompetingReader)
+{
+    std::string path;
+    auto box = OtherProgram::FarEnd(path);
+    ASSERT_FALSE(path.empty());
+    TempLockDir locks;
+    const SerialOpenOptions options{locks.path, "/proc"};
+    HANDLE port = OpenSerialDevice(path, options);
+    EXPECT_NE(port, nullptr) << SerialOpenReasonLogLine(LastSerialOpenFailure(), 1);
+    CloseHandle(port);
+    // A third program on the same line is one.
+    auto reader = OtherProgram::Holding(path);
+    EXPECT_EQ(OpenSerialDevice(path, options), nullptr);
+    EXPECT_EQ(LastSerialOpenFailure().kind, SerialOpenFailure::Kind::HeldByProcess);
+    EXPECT_EQ(LastSerialOpenFailure().pid, reader->Pid());
+}
+
+TEST(SerialDevices, UucpLockFilesAreHonouredCreatedAndTakenOverWhenStale)
+{
+    Pty pty;
+    TempLockDir locks;
+    const SerialOpenOptions options{locks.path, "/proc"};
+    const std::string lockPath = SerialLockPath(pty.Path(), locks.path);
+    EXPECT_EQ(lockPath, locks.path + "/LCK.." + pty.Path().substr(pty.Path().find_last_of('/') + 1));
+    auto live = OtherProgram::Idle();
+    struct Case {
+        const char* name;
+        std::string content; // of the lock file found; empty: none
+        bool opens;
+    };
+    const Case cases[] = {
+        {"no lock file", "", true},
+        {"lock of a live process", LockText(live->Pid()), false},
+        {"lock of a live process, unpadded", std::to_string(live->Pid()) + "\n", false},
+        {"stale lock of a process gone", LockText(DeadPid()), true},
+        {"unreadable content", "garbage\n", true},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove(lockPath);
+        if (!c.content.empty())
+            std::ofstream(lockPath) << c.content;
+        HANDLE port = OpenSerialDevice(pty.Path(), options);
+        EXPECT_EQ(port != nullptr, c.opens) << c.name;
+        if (port) {
+            // Ours while we hold the port, in the usual ten-character form.
+            EXPECT_EQ(ReadAll(lockPath), LockText(::getpid())) << c.name;
+            CloseHandle(port);
+            EXPECT_FALSE(std::filesystem::exists(lockPath)) << c.name;
+        } else {
+            const SerialOpenFailure& f = LastSerialOpenFailure();
+            EXPECT_EQ(f.kind, SerialOpenFailure::Kind::LockedByFile) << c.name;
+            EXPECT_EQ(f.pid, live->Pid()) << c.name;
+            EXPECT_EQ(f.lockPath, lockPath) << c.name;
+            EXPECT_EQ(ReadAll(lockPath), c.content) << c.name; // left alone
+        }
+    }
+    // A folder where no lock can be made: the port still opens.
+    HANDLE port = OpenSerialDevice(pty.Path(), SerialOpenOptions{locks.path + "/missing", "/proc"});
+    EXPECT_NE(port, nullptr);
+    CloseHandle(port);
+}
+
+TEST(SerialDevices, FailureReasonsForTheOperatorAndTheLog)
+{
+    using Kind = SerialOpenFailure::Kind;
+    struct Case {
+        SerialOpenFailure failure;
+        const char* text;
+        const char* log;
+    };
+    const Case cases[] = {
+        {{Kind::NoDevice, "", ENOENT, 0, "", ""},
+         "原因：没有设备对应串口2（未发现 USB 串口适配器或其他串口）",
+         "telvar: port 2: no such device (no serial device found for this number)"},
+        {{Kind::NoDevice, "/dev/ttyUSB0", ENOENT, 0, "", ""}, "原因：设备 /dev/ttyUSB0 不存在",
+         "telvar: port 2: /dev/ttyUSB0: no such device"},
+        {{Kind::PermissionDenied, "/dev/ttyUSB0", EACCES, 0, "", ""},
+         "原因：没有权限打开 /dev/ttyUSB0。请把当前用户加入 dialout 组（sudo usermod -aG dialout 用户名），"
+         "重新登录后生效；用 id -nG 可查看当前用户所在的组。",
+         "telvar: port 2: /dev/ttyUSB0: permission denied; join the dialout group (sudo usermod -aG dialout "
+         "$USER), log in again, and check with `id -nG`"},
+        {{Kind::HeldByProcess, "/dev/ttyUSB0", EBUSY, 4242, "screen", ""},
+         "原因：/dev/ttyUSB0 已被其他程序占用（PID 4242，screen）",
+         "telvar: port 2: /dev/ttyUSB0: held by another program: PID 4242 (screen)"},
+        {{Kind::HeldByProcess, "/dev/ttyUSB0", EBUSY, 0, "", ""}, "原因：/dev/ttyUSB0 已被其他程序占用",
+         "telvar: port 2: /dev/ttyUSB0: held by another program"},
+        {{Kind::LockedByFile, "/dev/ttyUSB0", EBUSY, 777, "", "/run/lock/LCK..ttyUSB0"},
+         "原因：/dev/ttyUSB0 已被锁文件 /run/lock/LCK..ttyUSB0 锁定（PID 777）",
+         "telvar: port 2: /dev/ttyUSB0: locked by the lock file /run/lock/LCK..ttyUSB0 of PID 777"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SerialOpenReasonText(c.failure, 2), c.text);
+        EXPECT_EQ(SerialOpenReasonLogLine(c.failure, 2), c.log);
+    }
+    // What an open finds out.
+    EXPECT_EQ(OpenSerialDevice("/nonexistent/ttyUSB0"), nullptr);
+    EXPECT_EQ(LastSerialOpenFailure().kind, Kind::NoDevice);
+    EXPECT_EQ(LastSerialOpenFailure().device, "/nonexistent/ttyUSB0");
+    EXPECT_EQ(OpenSerialDevice(""), nullptr);
+    EXPECT_EQ(LastSerialOpenFailure().kind, Kind::NoDevice);
+    EXPECT_EQ(LastSerialOpenFailure().device, "");
 }
