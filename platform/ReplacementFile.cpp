@@ -164,7 +164,10 @@ bool CReplacementFile::Commit()
         const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
         for (int attempt = 0; attempt < 100; ++attempt) {
             const std::string name = TempName(m_dir, m_finalPath);
-            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            // Through /proc, or directly where that is not mounted (which
+            // needs a privilege).
+            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0
+                || (errno == ENOENT && ::linkat(m_fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0)) {
                 m_tempPath = name;
                 break;
             }
