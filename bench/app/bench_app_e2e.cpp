@@ -426,14 +426,12 @@ void ScaleSideBySide(const char* self)
 {
     const int rounds = static_cast<int>(EnvLong("BENCH_SCALE_ROUNDS", 2));
     const int seconds = static_cast<int>(EnvLong("BENCH_SCALE_SECONDS", 10));
-    std::printf("3. The 1 kHz stream at scale 1 and 2, %d alternating runs of %d s each
-", rounds, seconds);
+    std::printf("3. The 1 kHz stream at scale 1 and 2, %d alternating runs of %d s each\n", rounds, seconds);
     std::vector<double> one, two;
     for (int r = 0; r < rounds; ++r) {
         one.push_back(ChildCpuAtScale(self, 1, seconds));
         two.push_back(ChildCpuAtScale(self, 2, seconds));
-        std::printf("  round %d: scale 1 %.2f%%, scale 2 %.2f%% of one core
-", r + 1, one.back(), two.back());
+        std::printf("  round %d: scale 1 %.2f%%, scale 2 %.2f%% of one core\n", r + 1, one.back(), two.back());
     }
     auto mean = [](const std::vector<double>& v) {
         double sum = 0;
@@ -442,8 +440,7 @@ void ScaleSideBySide(const char* self)
         return v.empty() ? 0.0 : sum / static_cast<double>(v.size());
     };
     const double m1 = mean(one), m2 = mean(two);
-    std::printf("  tool CPU, mean:          scale 1 %.2f%%, scale 2 %.2f%% of one core; 2x / 1x = %.2f (goal <= 1.5)
-",
+    std::printf("  tool CPU, mean:          scale 1 %.2f%%, scale 2 %.2f%% of one core; 2x / 1x = %.2f (goal <= 1.5)\n",
                 m1, m2, m1 > 0 ? m2 / m1 : 0.0);
 }
 
@@ -495,8 +492,8 @@ int main(int argc, char** argv)
     }
     const rusage self = Usage(RUSAGE_SELF);
     std::printf("Peak memory of this process (tool and harness): %ld KiB\n", self.ru_maxrss);
-    char self[4096] = {};
-    if (::readlink("/proc/self/exe", self, sizeof self - 1) > 0)
-        ScaleSideBySide(self);
+    char program[4096] = {};
+    if (::readlink("/proc/self/exe", program, sizeof program - 1) > 0)
+        ScaleSideBySide(program);
     return 0;
 }
