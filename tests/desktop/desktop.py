@@ -713,8 +713,11 @@ class TestCase(unittest.TestCase):
 
 
 def main():
+    import warnings
+    # Pipes and logs of the helper processes live as long as the session.
+    warnings.simplefilter("ignore", ResourceWarning)
     try:
-        unittest.main(verbosity=2)
+        unittest.main(verbosity=2, warnings="ignore")
     finally:
         for d in _desktops.values():
             d.stop()
