@@ -112,6 +112,13 @@ BOOL CTelvarDlg::OnInitDialog()
     GetClientRect(&m_rcInitClient);
     m_nLastWidth = m_rcInitClient.Width();
     m_nLastHeight = m_rcInitClient.Height();
+    m_initialLayout.clear();
+    for (CDlgItem* pChild = GetTopWindow(); pChild != nullptr; pChild = pChild->GetNextWindow()) {
+        CRect rc;
+        pChild->GetWindowRect(&rc);
+        ScreenToClient(&rc);
+        m_initialLayout.emplace_back(pChild->GetDlgCtrlID(), rc);
+    }
 
     // 4. Measurement flags, zero points, port index and channel 1's data type.
     const MeasureState defaults;
@@ -503,6 +510,14 @@ LRESULT CTelvarDlg::OnSerialDeviceLost(WPARAM, LPARAM lParam)
     if (m_bEnding || static_cast<int>(lParam) != m_nPortIndex + 1 || m_serialPort.m_hPort
         || GetDlgItemText(IDC_OPEN_PORT) == "打开串口")
         return 0;
+    if (m_bEndingRun) {
+        // The stop already under way ends the run; the port shows closed now
+        // and again once the stop has set up the ready state.
+        m_bLostWhileEnding = true;
+        KillTimer(POLL_TIMER_ID);
+        ShowPortClosed();
+        return 0;
+    }
     if (GetDlgItemText(IDC_START) != "开始" || m_state.m_bRecording) {
         // The run ends as a stop ends it, but there is no box to tell and the
         // record file stays as it is for a later export.

@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include <QIcon>
 
@@ -121,6 +123,9 @@ private:
     CCustomDrawCombox m_cbDataType2;
     MeasureState m_state;
     CRect m_rcInitClient;
+    // Every control's rectangle at initialisation, in z-order: the layout that
+    // each resize scales from, so that sizes never wear it down.
+    std::vector<std::pair<int, CRect>> m_initialLayout;
     std::int32_t m_nLastWidth = 0;
     std::int32_t m_nLastHeight = 0;
     protocol::Command m_byPollCmd{};
@@ -140,4 +145,8 @@ private:
     bool m_bEnding = false;
     // A frame of the batch being delivered has texts not shown yet.
     bool m_bLabelsPending = false;
+    // A run is ending: its questions may be open, and a device lost meanwhile
+    // must not end it a second time.
+    bool m_bEndingRun = false;
+    bool m_bLostWhileEnding = false;
 };

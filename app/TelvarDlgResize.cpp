@@ -56,19 +56,21 @@ void CTelvarDlg::ResizeChildren()
     GetClientRect(&rcClient);
     const int nWidth = rcClient.Width();
     const int nHeight = rcClient.Height();
-    if (nWidth <= 0 || nHeight <= 0 || m_nLastWidth <= 0 || m_nLastHeight <= 0)
+    const int nInitWidth = m_rcInitClient.Width();
+    const int nInitHeight = m_rcInitClient.Height();
+    if (nWidth <= 0 || nHeight <= 0 || nInitWidth <= 0 || nInitHeight <= 0)
         return;
-    const float rx = static_cast<float>(nWidth) / static_cast<float>(m_nLastWidth);
-    const float ry = static_cast<float>(nHeight) / static_cast<float>(m_nLastHeight);
+    // From the layout recorded at initialisation, never from the current
+    // rectangles: a drag delivers hundreds of sizes, and truncations taken
+    // from each other would wear the layout down. The same client size
+    // always gives the same layout, the initial size the initial one.
+    const float rx = static_cast<float>(nWidth) / static_cast<float>(nInitWidth);
+    const float ry = static_cast<float>(nHeight) / static_cast<float>(nInitHeight);
 
-    // From the current rectangles, not the template: truncation accumulates.
-    for (CDlgItem* pChild = GetTopWindow(); pChild != nullptr; pChild = pChild->GetNextWindow()) {
-        CDlgItem* pControl = GetDlgItem(pChild->GetDlgCtrlID());
+    for (const auto& [nID, rc] : m_initialLayout) {
+        CDlgItem* pControl = GetDlgItem(nID);
         if (pControl == nullptr)
             continue;
-        CRect rc;
-        pControl->GetWindowRect(&rc);
-        ScreenToClient(&rc);
         const int nLeft = static_cast<int>(static_cast<float>(rc.left) * rx);
         const int nTop = static_cast<int>(static_cast<float>(rc.top) * ry);
         const int nRight = static_cast<int>(static_cast<float>(rc.right) * rx);

@@ -11,6 +11,7 @@
 #include "app/CTelvarApp.h"
 #include "app/CTelvarDlg.h"
 #include "app/CommandLine.h"
+#include "app/StartUp.h"
 #include "platform/DialogEx.h"
 #include "platform/MessageBox.h"
 
@@ -61,6 +62,8 @@ int main(int argc, char** argv)
         std::fputs(outcome.err.c_str(), stderr);
         return outcome.exitCode;
     }
+    if (!PrepareProcess(argc, argv))
+        return 1;
     // Lets the desktop and Wayland shells match the window to its entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(TELVAR_APP_ID));
 

@@ -1,5 +1,6 @@
 #include "controls/CCustomDrawCombox.h"
 
+#include <QEvent>
 #include <QLineEdit>
 #include <QPalette>
 #include <QProxyStyle>
@@ -53,13 +54,27 @@ CCustomDrawCombox::CCustomDrawCombox(QWidget* parent) : QComboBox(parent)
     auto* style = new FlatComboStyle; // its own base style instance
     style->setParent(this);
     setStyle(style);
-    // The field stays white when disabled; only the text greys.
+    KeepFieldWhite();
+}
+
+// The field stays white when disabled, whatever the desktop's theme; only the
+// text greys. Qt forgets the edit's own colours when the box changes parent.
+void CCustomDrawCombox::KeepFieldWhite()
+{
     if (QLineEdit* edit = lineEdit()) {
         QPalette pal = edit->palette();
-        pal.setColor(QPalette::Disabled, QPalette::Base, pal.color(QPalette::Active, QPalette::Base));
-        pal.setColor(QPalette::Disabled, QPalette::Window, pal.color(QPalette::Active, QPalette::Base));
+        const QColor field(GetRValue(kField), GetGValue(kField), GetBValue(kField));
+        pal.setColor(QPalette::Disabled, QPalette::Base, field);
+        pal.setColor(QPalette::Disabled, QPalette::Window, field);
         edit->setPalette(pal);
     }
+}
+
+void CCustomDrawCombox::changeEvent(QEvent* event)
+{
+    QComboBox::changeEvent(event);
+    if (event->type() == QEvent::ParentChange || event->type() == QEvent::PaletteChange)
+        KeepFieldWhite();
 }
 
 CCustomDrawCombox::~CCustomDrawCombox()

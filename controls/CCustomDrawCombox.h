@@ -21,5 +21,9 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void OnPaint();
+
+private:
+    void KeepFieldWhite();
 };

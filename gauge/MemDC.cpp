@@ -3,7 +3,8 @@
 MemDC::MemDC(CDC* pDC, const RECT& rect) : m_pTargetDC(pDC), m_rcArea(rect)
 {
     CreateCompatibleDC(pDC);
-    m_bmpOffscreen.CreateCompatibleBitmap(pDC, rect.right - rect.left, rect.bottom - rect.top);
+    // Painted entirely by its user, so not cleared first.
+    m_bmpOffscreen.CreateCompatibleBitmapUncleared(pDC, rect.right - rect.left, rect.bottom - rect.top);
     m_pPrevBitmap = SelectObject(&m_bmpOffscreen);
     // Drawing in the target's coordinates lands in the bitmap.
     SetWindowOrg(rect.left, rect.top);

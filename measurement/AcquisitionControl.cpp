@@ -105,6 +105,11 @@ void CTelvarDlg::OnBnClickedStart()
 
 void CTelvarDlg::EndAcquisition(bool bSendStop, bool bAskSave)
 {
+    // A run ends once, even when the device goes while its questions are open.
+    if (m_bEndingRun)
+        return;
+    m_bEndingRun = true;
+    m_bLostWhileEnding = false;
     // 1. The file is complete and closed before anyone may copy it.
     m_state.m_bRecording = false;
     // On the disk before the question, so that neither the export nor a power
@@ -126,6 +131,13 @@ void CTelvarDlg::EndAcquisition(bool bSendStop, bool bAskSave)
     }
     // 5, 6.
     EnableSettingsAfterStop();
+    m_bEndingRun = false;
+    if (m_bLostWhileEnding) {
+        // The port closed meanwhile: end as after any loss of the device.
+        m_bLostWhileEnding = false;
+        KillTimer(POLL_TIMER_ID);
+        ShowPortClosed();
+    }
 }
 
 void CTelvarDlg::ReportLostRecordLines()

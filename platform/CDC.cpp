@@ -179,6 +179,19 @@ QPainter* CDC::Painter()
     return nullptr;
 }
 
+qreal CDC::DevicePixelRatio() const
+{
+    switch (m_kind) {
+    case Kind::Painter:
+        return m_painter && m_painter->device() ? m_painter->device()->devicePixelRatio() : 1.0;
+    case Kind::Memory:
+        return m_image && !m_image->isNull() ? m_image->devicePixelRatio() : 1.0;
+    case Kind::None:
+        break;
+    }
+    return 1.0;
+}
+
 const QImage* CDC::SourceImage() const
 {
     if (m_kind == Kind::Memory)
@@ -396,6 +409,15 @@ BOOL CDC::RoundRect(int x1, int y1, int x2, int y2, int nWidth, int nHeight)
     }
     const bool nullPen = m_pen->style == PS_NULL;
     const bool simplePen = m_pen->style == PS_SOLID && m_pen->width <= 1 && !nullPen;
+    if (DevicePixelRatio() != 1.0) {
+        // Several device pixels to a logical one: the same shape traced at
+        // device resolution, the outline one logical pixel wide inside the box.
+        QPainterPath path;
+        const qreal inset = nullPen ? 0.0 : 0.5;
+        path.addRoundedRect(QRectF(L + inset, T + inset, w - 1, h - 1), ew / 2.0, eh / 2.0);
+        Stroked(p, true, [&] { p->drawPath(path); });
+        return TRUE;
+    }
     if (!simplePen && !nullPen) {
         QPainterPath path;
         path.addRoundedRect(QRectF(L, T, w - 1, h - 1), ew / 2.0, eh / 2.0);
@@ -698,13 +720,20 @@ BOOL CDC::BitBlt(int x, int y, int nWidth, int nHeight, CDC* pSrcDC, int xSrc, i
     QRect from(xSrc - pSrcDC->m_org.x, ySrc - pSrcDC->m_org.y, nWidth, nHeight);
     QRect to(x - m_org.x, y - m_org.y, nWidth, nHeight);
     // Only the part of the source that exists is copied; the rest of the
-    // destination keeps its pixels.
-    const QRect have = from.intersected(src->rect());
+    // destination keeps its pixels. Rectangles are logical; a source of
+    // several device pixels per logical one gives them all.
+    const qreal dpr = src->devicePixelRatio();
+    const QRect logicalSource(0, 0, static_cast<int>(src->width() / dpr), static_cast<int>(src->height() / dpr));
+    const QRect have = from.intersected(logicalSource);
     if (have.isEmpty())
         return TRUE;
     to.translate(have.topLeft() - from.topLeft());
     to.setSize(have.size());
     from = have;
+    if (dpr != 1.0) {
+        from = QRect(static_cast<int>(from.x() * dpr), static_cast<int>(from.y() * dpr),
+                     static_cast<int>(from.width() * dpr), static_cast<int>(from.height() * dpr));
+    }
     const QPainter::CompositionMode mode = p->compositionMode();
     p->setCompositionMode(QPainter::CompositionMode_Source);
     if (src == SourceImage())
@@ -718,8 +747,12 @@ BOOL CDC::BitBlt(int x, int y, int nWidth, int nHeight, CDC* pSrcDC, int xSrc, i
 COLORREF CDC::GetPixel(int x, int y) const
 {
     const QImage* img = SourceImage();
-    const QPoint at(x - m_org.x, y - m_org.y);
-    if (!img || !img->rect().contains(at))
+    if (!img)
+        return 0xFFFFFFFFu;
+    // The first device pixel under the logical one.
+    const qreal dpr = img->devicePixelRatio();
+    const QPoint at(static_cast<int>((x - m_org.x) * dpr), static_cast<int>((y - m_org.y) * dpr));
+    if (x - m_org.x < 0 || y - m_org.y < 0 || !img->rect().contains(at))
         return 0xFFFFFFFFu;
     return FromQRgb(img->pixel(at));
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include <QtGlobal>
+
 #include "platform/GdiObjects.h"
 #include "platform/WinTypes.h"
 
@@ -133,6 +135,9 @@ public:
     BOOL BitBlt(int x, int y, int nWidth, int nHeight, CDC* pSrcDC, int xSrc, int ySrc, DWORD dwRop);
     // Reads one pixel in logical coordinates; CLR_INVALID (0xFFFFFFFF) outside or without pixels.
     COLORREF GetPixel(int x, int y) const;
+    // Device pixels per logical pixel of what this context draws on (1 on an
+    // ordinary screen, 2 at 200 %). Coordinates stay logical.
+    qreal DevicePixelRatio() const;
 
 protected:
     // Makes an active painter (not owned) this object's context.

@@ -12,6 +12,7 @@
 #include <QEventLoop>
 #include <QFontMetrics>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -21,15 +22,16 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
+#include <QMoveEvent>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QTimer>
 
-#include <cstring>
-
+#include "platform/DialogLook.h"
 #include "platform/GdiObjects.h"
 #include "platform/MessageBox.h"
 #include "platform/QtMessagePresenter.h"
+#include "platform/WinApp.h"
 #include "platform/WidgetText.h"
 
 // ---------------------------------------------------------------------------
@@ -106,6 +108,15 @@ protected:
         if (event->type() == QEvent::WindowStateChange)
             m_pOwner->HandleResize(width(), height());
     }
+    // The window manager's frame is known once it has placed the window.
+    void moveEvent(QMoveEvent* event) override
+    {
+        QDialog::moveEvent(event);
+        if (m_pOwner->m_bFitPending && frameGeometry() != geometry()) {
+            m_pOwner->m_bFitPending = false;
+            m_pOwner->FitToScreen();
+        }
+    }
 
 private:
     CDialogEx* m_pOwner;
@@ -140,6 +151,13 @@ std::function<void(CDialogEx&)>& ModalHook()
     return hook;
 }
 
+// Every dialog that has a window, oldest first.
+std::vector<CDialogEx*>& LiveDialogs()
+{
+    static std::vector<CDialogEx*> dialogs;
+    return dialogs;
+}
+
 bool IsSunken(const DialogItemTemplate& item)
 {
     return (item.exStyle & WS_EX_STATICEDGE) != 0 || (item.style & SS_SUNKEN) != 0;
@@ -169,6 +187,30 @@ CDialogEx::~CDialogEx() { DestroyWindow(); }
 
 void CDialogEx::SetModalHook(std::function<void(CDialogEx&)> hook) { ModalHook() = std::move(hook); }
 
+QWidget* CDialogEx::DefaultOwner(const CDialogEx* except)
+{
+    const QWidget* own = except ? except->m_pWindow.data() : nullptr;
+    auto usable = [own](QWidget* w) { return w && w != own && w->isVisible() ? w->window() : nullptr; };
+    if (QWidget* modal = usable(QApplication::activeModalWidget()))
+        return modal;
+    if (CWnd* main = AfxGetMainWnd()) {
+        if (QWidget* w = usable(main->GetSafeHwnd()))
+            return w;
+    }
+    const auto& live = LiveDialogs();
+    for (auto it = live.rbegin(); it != live.rend(); ++it) {
+        if (QWidget* w = usable((*it)->m_pWindow.data()))
+            return w;
+    }
+    return nullptr;
+}
+
+bool CDialogEx::IsSizable() const
+{
+    // Only a frame that can be maximised or has a sizing border changes size.
+    return (m_template.style & (WS_THICKFRAME | WS_MAXIMIZEBOX)) != 0;
+}
+
 bool CDialogEx::CreateDialogWindow()
 {
     if (m_pWindow != nullptr)
@@ -179,9 +221,13 @@ bool CDialogEx::CreateDialogWindow()
     m_nModalResult = -1;
     m_bSizeReported = false;
 
+    InstallAccessibleButtons();
     auto* window = new CDialogWindow(this);
     m_pWindow = window;
     m_hWnd = window;
+    LiveDialogs().push_back(this);
+    // The colours the dialogs were designed with, on any desktop theme.
+    window->setPalette(DialogPalette());
     window->setWindowTitle(QString::fromUtf8(m_template.caption));
 
     Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
@@ -243,7 +289,7 @@ QWidget* CDialogEx::MakeControl(const DialogItemTemplate& item)
     QWidget* w = nullptr;
     switch (item.kind) {
     case ControlKind::Static: w = new QLabel(text, parent); break;
-    case ControlKind::GroupBox: w = new QGroupBox(text, parent); break;
+    case ControlKind::GroupBox: w = new CGroupFrame(text, parent); break;
     case ControlKind::PushButton: w = new QPushButton(text, parent); break;
     case ControlKind::RadioButton: w = new QRadioButton(text, parent); break;
     case ControlKind::CheckBox: w = new QCheckBox(text, parent); break;
@@ -395,7 +441,9 @@ bool CDialogEx::SubclassDlgItem(int id, QWidget* member)
     return true;
 }
 
-BOOL CDialogEx::Create()
+BOOL CDialogEx::Create() { return CreateAndShow(false); }
+
+BOOL CDialogEx::CreateAndShow(bool modal)
 {
     if (m_pWindow != nullptr)
         return TRUE;
@@ -404,11 +452,25 @@ BOOL CDialogEx::Create()
     const BOOL focusDefault = OnInitDialog();
     if (!m_pWindow)
         return FALSE;
-    ApplySizingMinimum();
+    FitToScreen();
+    if (IsSizable())
+        ApplySizingMinimum();
+    else
+        m_pWindow->setFixedSize(m_pWindow->size());
     UpdateAccessibleNames();
     ApplyControlColours();
     if (m_bEnded)
         return TRUE;
+    if (modal) {
+        // Owned, centred over its owner and kept above it; and modal before it
+        // is shown, since Qt ignores a change of modality on a visible window.
+        QWidget* owner = m_pParent && m_pParent->GetSafeHwnd() ? m_pParent->GetSafeHwnd()->window()
+                                                               : DefaultOwner(this);
+        if (owner && owner != m_pWindow)
+            m_pWindow->setParent(owner, m_pWindow->windowFlags());
+        m_pWindow->setWindowModality(Qt::ApplicationModal);
+    }
+    m_bFitPending = true;
     m_pWindow->show();
     if (focusDefault) {
         for (auto& c : m_controls) {
@@ -424,10 +486,9 @@ BOOL CDialogEx::Create()
 
 int CDialogEx::DoModal()
 {
-    if (!Create())
+    if (!CreateAndShow(true))
         return -1;
     if (!m_bEnded && m_pWindow) {
-        m_pWindow->setWindowModality(Qt::ApplicationModal);
         if (auto& hook = ModalHook())
             hook(*this);
     }
@@ -470,6 +531,15 @@ void CDialogEx::DestroyWindow()
     m_bound.clear();
     m_byId.clear();
     m_controls.clear();
+    auto& live = LiveDialogs();
+    live.erase(std::remove(live.begin(), live.end(), this), live.end());
+    // A dialog still open over this one keeps its window: Qt would delete it
+    // with its parent.
+    for (CDialogEx* other : live) {
+        if (other->m_pWindow && other->m_pWindow->parentWidget() == m_pWindow.data())
+            other->m_pWindow->setParent(nullptr, other->m_pWindow->windowFlags());
+    }
+    m_bFitPending = false;
     QDialog* window = m_pWindow;
     m_pWindow = nullptr;
     m_hWnd = nullptr;
@@ -596,6 +666,46 @@ void CDialogEx::ApplySizingMinimum()
     const int width = std::clamp<int>(proposed.right - proposed.left - frameWidth, 0, std::max(0, limit.width()));
     const int height = std::clamp<int>(proposed.bottom - proposed.top - frameHeight, 0, std::max(0, limit.height()));
     m_pWindow->setMinimumSize(width, height);
+}
+
+void CDialogEx::FitToScreen()
+{
+    if (!m_pWindow)
+        return;
+    const QScreen* screen = m_pWindow->screen();
+    if (!screen || m_pWindow->isMaximized() || m_pWindow->isFullScreen())
+        return;
+    const QRect work = screen->availableGeometry();
+    QRect frame = m_pWindow->frameGeometry();
+    QSize extra = frame.size() - m_pWindow->size();
+    if (extra.isEmpty() && m_pWindow->windowHandle() == nullptr && !(m_pWindow->windowFlags() & Qt::FramelessWindowHint)
+        && QGuiApplication::platformName() != QLatin1String("offscreen")) {
+        // Before the first show the frame is unknown: leave room for a title
+        // bar and borders until the window manager tells its own.
+        extra = QSize(2 * 4, 4 + 2 * QFontMetrics(m_pWindow->font()).height());
+    }
+    extra = extra.expandedTo(QSize(0, 0));
+    const QSize room = (work.size() - extra).expandedTo(QSize(1, 1));
+    const QSize client = m_pWindow->size();
+    const QSize fitted = client.boundedTo(room);
+    if (fitted != client) {
+        // A fixed frame may shrink too, so its limits go first.
+        m_pWindow->setMinimumSize(m_pWindow->minimumSize().boundedTo(fitted));
+        if (!IsSizable())
+            m_pWindow->setMaximumSize(fitted);
+        m_pWindow->resize(fitted);
+        HandleResize(m_pWindow->width(), m_pWindow->height());
+    }
+    m_pWindow->setMinimumSize(m_pWindow->minimumSize().boundedTo(room));
+    if (!m_pWindow->isVisible())
+        return;
+    // Keep the whole frame on the screen.
+    frame = m_pWindow->frameGeometry();
+    QPoint at = frame.topLeft();
+    at.setX(std::clamp(at.x(), work.left(), std::max(work.left(), work.right() + 1 - frame.width())));
+    at.setY(std::clamp(at.y(), work.top(), std::max(work.top(), work.bottom() + 1 - frame.height())));
+    if (at != frame.topLeft())
+        m_pWindow->move(at);
 }
 
 void CDialogEx::HandleDropDown(CDlgItem& control)

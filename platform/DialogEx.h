@@ -13,6 +13,7 @@
 
 #include <QFont>
 #include <QIcon>
+#include <QDialog>
 #include <QPointer>
 #include <QSize>
 
@@ -56,6 +57,11 @@ public:
     // Called with every dialog that enters its modal loop, once it is shown and
     // before the loop runs (tests drive nested dialogs through it).
     static void SetModalHook(std::function<void(CDialogEx&)> hook);
+
+    // The window a modal dialog or message box without an explicit owner
+    // belongs to: the open modal window, else the application's main window,
+    // else the dialog shown last. Never the window of `except`.
+    static QWidget* DefaultOwner(const CDialogEx* except = nullptr);
 
     // Controls by identifier.
     CDlgItem* GetDlgItem(int id) const;
@@ -131,6 +137,11 @@ private:
     friend class CDlgItem;
 
     bool CreateDialogWindow();
+    BOOL CreateAndShow(bool modal);
+    // Resizes a window larger than its screen's work area down to it (the
+    // layout scaled as for any resize) and keeps its frame on the screen.
+    void FitToScreen();
+    bool IsSizable() const;
     QWidget* MakeControl(const DialogItemTemplate& item);
     void ConfigureControl(CDlgItem& control, QWidget* widget);
     void ConnectNotifications(CDlgItem& control, QWidget* widget);
@@ -146,7 +157,7 @@ private:
 
     DialogTemplate m_template;
     CWnd* m_pParent;
-    QDialog* m_pWindow = nullptr;
+    QPointer<QDialog> m_pWindow;
     std::vector<std::unique_ptr<CDlgItem>> m_controls;
     std::map<int, CDlgItem*> m_byId;
     std::vector<QPointer<QWidget>> m_bound;             // member widgets that took a control's place
@@ -165,6 +176,8 @@ private:
     int m_nModalResult = -1;
     bool m_bEnded = false;
     bool m_bInPaint = false;
+    // Shown, and the window manager's frame not yet measured against the screen.
+    bool m_bFitPending = false;
 };
 
 // Binds a member widget to a template control by identifier; the member then

@@ -263,9 +263,30 @@ int CFont::GetLogFont(LOGFONT* pLogFont) const
 
 // ---------------------------------------------------------------- bitmaps
 
-BOOL CBitmap::CreateCompatibleBitmap(CDC*, int nWidth, int nHeight)
+BOOL CBitmap::CreateCompatibleBitmap(CDC* pDC, int nWidth, int nHeight)
 {
-    return CreateBitmap(nWidth, nHeight);
+    return Create(pDC, nWidth, nHeight, true);
+}
+
+BOOL CBitmap::CreateCompatibleBitmapUncleared(CDC* pDC, int nWidth, int nHeight)
+{
+    return Create(pDC, nWidth, nHeight, false);
+}
+
+BOOL CBitmap::Create(CDC* pDC, int nWidth, int nHeight, bool clear)
+{
+    if (m_image || nWidth < 0 || nHeight < 0)
+        return FALSE;
+    // As many pixels as the context's device has under the logical size, so
+    // that what is drawn through it is as sharp as the device allows.
+    const qreal dpr = pDC ? pDC->DevicePixelRatio() : 1.0;
+    auto img = std::make_shared<QImage>(static_cast<int>(std::ceil(nWidth * dpr)),
+                                        static_cast<int>(std::ceil(nHeight * dpr)), QImage::Format_RGB32);
+    if (clear && !img->isNull())
+        img->fill(0xFF000000u);
+    img->setDevicePixelRatio(dpr);
+    m_image = std::move(img);
+    return TRUE;
 }
 
 BOOL CBitmap::CreateBitmap(int nWidth, int nHeight)

@@ -181,6 +181,9 @@ public:
     CBitmap() : CGdiObject(Kind::Bitmap) {}
     // A colour bitmap of the given size; its pixels start black.
     BOOL CreateCompatibleBitmap(class CDC* pDC, int nWidth, int nHeight);
+    // The same with its pixels left as they come, for a bitmap its user
+    // paints entirely before anything reads it (a paint's back buffer).
+    BOOL CreateCompatibleBitmapUncleared(class CDC* pDC, int nWidth, int nHeight);
     BOOL CreateBitmap(int nWidth, int nHeight);
     const void* GetSafeHandle() const override { return m_image.get(); }
     BOOL DeleteObject() override;
@@ -188,6 +191,7 @@ public:
     const std::shared_ptr<QImage>& Image() const { return m_image; }
 
 private:
+    BOOL Create(class CDC* pDC, int nWidth, int nHeight, bool clear);
     std::shared_ptr<QImage> m_image;
 };
 

@@ -1,11 +1,15 @@
 #include "platform/QtMessagePresenter.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QString>
 #include <QStringList>
 
+#include "platform/DialogEx.h"
+#include "platform/DialogLook.h"
 #include "platform/MessageBox.h"
 
 namespace {
@@ -14,7 +18,13 @@ class QtPresenter : public IMessagePresenter {
 public:
     int ShowMessage(QWidget* owner, const MessageBoxRequest& request) override
     {
-        auto* box = new QMessageBox(owner);
+        // Owned by the window it speaks for, centred over it, and modal to the
+        // whole application from the moment it shows.
+        if (!owner)
+            owner = CDialogEx::DefaultOwner();
+        auto* box = new QMessageBox(owner ? owner->window() : nullptr);
+        box->setPalette(DialogPalette());
+        box->setWindowModality(Qt::ApplicationModal);
         box->setWindowTitle(QString::fromStdString(request.caption));
         box->setText(QString::fromStdString(request.text));
         switch (request.type & MB_ICONMASK) {
@@ -38,8 +48,8 @@ public:
             box->setEscapeButton(ok);
         }
         if (!request.blocking) {
+            // Shown without holding up the caller, yet modal like every box.
             box->setAttribute(Qt::WA_DeleteOnClose);
-            box->setModal(false);
             box->show();
             return IDOK;
         }
@@ -68,12 +78,20 @@ public:
         QFileDialog::Options options;
         if (!request.overwritePrompt)
             options |= QFileDialog::DontConfirmOverwrite;
-        const QString path = QFileDialog::getSaveFileName(owner, QStringLiteral("另存为"), QString(),
+        // The folder of the path chosen before, else home (where the record
+        // is), never the working directory the tool happened to start in.
+        const QString folder = m_lastFolder.isEmpty() || !QFileInfo(m_lastFolder).isDir() ? QDir::homePath()
+                                                                                         : m_lastFolder;
+        const QString path = QFileDialog::getSaveFileName(owner, QStringLiteral("另存为"), folder,
                                                           filters.join(QStringLiteral(";;")), nullptr, options);
         if (path.isEmpty())
             return std::nullopt;
+        m_lastFolder = QFileInfo(path).absolutePath();
         return path.toStdString();
     }
+
+private:
+    QString m_lastFolder;
 };
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <memory>
 
+#include "platform/DialogLook.h"
 #include "platform/MessageBox.h"
 #include "platform/QtMessagePresenter.h"
 
@@ -29,6 +30,8 @@ int CWinApp::Run(int argc, char** argv)
     std::unique_ptr<QApplication> owned;
     if (QApplication::instance() == nullptr)
         owned = std::make_unique<QApplication>(argc, argv);
+    // Qt's own dialogs (the save-as dialog) in the dialogs' light colours too.
+    QApplication::setPalette(DialogPalette());
     if (m_strAppName.empty() && argc > 0 && argv[0])
         m_strAppName = QFileInfo(QString::fromLocal8Bit(argv[0])).completeBaseName().toStdString();
     if (!m_strAppName.empty())

@@ -6,6 +6,7 @@ target_sources(telvar_platform PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/WidgetText.h ${CMAKE_CURRENT_LIST_DIR}/WidgetText.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DlgItem.h ${CMAKE_CURRENT_LIST_DIR}/DlgItem.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DialogEx.h ${CMAKE_CURRENT_LIST_DIR}/DialogEx.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/DialogLook.h ${CMAKE_CURRENT_LIST_DIR}/DialogLook.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WinApp.h ${CMAKE_CURRENT_LIST_DIR}/WinApp.cpp
   ${CMAKE_CURRENT_LIST_DIR}/QtMessagePresenter.h ${CMAKE_CURRENT_LIST_DIR}/QtMessagePresenter.cpp
 )

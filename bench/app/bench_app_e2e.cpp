@@ -7,6 +7,13 @@
 //     (faster than any baud rate), BENCH_FRAMES frames (500000).
 //  2. The real 1 kHz stream for BENCH_SECONDS (10): CPU of the tool, and
 //     side by side a raw capture of another 1 kHz stream with cat.
+//  3. The 1 kHz stream at scale 1 and at QT_SCALE_FACTOR=2, side by side:
+//     BENCH_SCALE_ROUNDS (2) alternating runs of BENCH_SCALE_SECONDS (10)
+//     each, every run a fresh process of this program.
+//
+// Offscreen the screen is a 3840 x 2160 one, so that the dialog has its
+// template size at either scale (the platform's default screen is smaller
+// than the dialog, which would then be fitted to it).
 //
 // Prints figures; asserts nothing.
 #include <QAbstractButton>
@@ -23,6 +30,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -390,18 +398,88 @@ void Realtime(Harness& h, const TempDir& dir, int seconds)
     h.PrintMessages();
 }
 
+// One run of the 1 kHz stretch in a child process at the given scale; the
+// tool's CPU in per cent of one core, or a negative value when it failed.
+double ChildCpuAtScale(const char* self, int scale, int seconds)
+{
+    if (scale == 1)
+        ::unsetenv("QT_SCALE_FACTOR");
+    else
+        ::setenv("QT_SCALE_FACTOR", std::to_string(scale).c_str(), 1);
+    ::setenv("BENCH_SCALE_CHILD", "1", 1);
+    ::setenv("BENCH_SECONDS", std::to_string(seconds).c_str(), 1);
+    double cpu = -1.0;
+    if (FILE* child = ::popen(self, "r")) {
+        char line[512];
+        while (std::fgets(line, sizeof line, child)) {
+            if (const char* at = std::strstr(line, "tool CPU:"))
+                std::sscanf(at + 9, "%lf", &cpu);
+        }
+        ::pclose(child);
+    }
+    ::unsetenv("BENCH_SCALE_CHILD");
+    ::unsetenv("QT_SCALE_FACTOR");
+    return cpu;
+}
+
+void ScaleSideBySide(const char* self)
+{
+    const int rounds = static_cast<int>(EnvLong("BENCH_SCALE_ROUNDS", 2));
+    const int seconds = static_cast<int>(EnvLong("BENCH_SCALE_SECONDS", 10));
+    std::printf("3. The 1 kHz stream at scale 1 and 2, %d alternating runs of %d s each\n", rounds, seconds);
+    std::vector<double> one, two;
+    for (int r = 0; r < rounds; ++r) {
+        one.push_back(ChildCpuAtScale(self, 1, seconds));
+        two.push_back(ChildCpuAtScale(self, 2, seconds));
+        std::printf("  round %d: scale 1 %.2f%%, scale 2 %.2f%% of one core\n", r + 1, one.back(), two.back());
+    }
+    auto mean = [](const std::vector<double>& v) {
+        double sum = 0;
+        for (double x : v)
+            sum += x;
+        return v.empty() ? 0.0 : sum / static_cast<double>(v.size());
+    };
+    const double m1 = mean(one), m2 = mean(two);
+    std::printf("  tool CPU, mean:          scale 1 %.2f%%, scale 2 %.2f%% of one core; 2x / 1x = %.2f (goal <= 1.5)\n",
+                m1, m2, m1 > 0 ? m2 / m1 : 0.0);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
-    QApplication app(argc, argv);
+    std::vector<char*> args(argv, argv + argc);
+    static char platformOption[] = "-platform";
+    std::string platform;
+    if (qgetenv("QT_QPA_PLATFORM") == "offscreen") {
+        const std::string config = "/tmp/telvar-bench-screen-" + std::to_string(::getpid()) + ".json";
+        if (FILE* f = std::fopen(config.c_str(), "w")) {
+            std::fputs("{\"screens\":[{\"name\":\"bench\",\"x\":0,\"y\":0,\"width\":3840,\"height\":2160,"
+                       "\"logicalDpi\":96,\"logicalBaseDpi\":96,\"dpr\":1}]}\n",
+                       f);
+            std::fclose(f);
+            platform = "offscreen:configfile=" + config;
+            args.push_back(platformOption);
+            args.push_back(platform.data());
+        }
+    }
+    int qtArgc = static_cast<int>(args.size());
+    args.push_back(nullptr);
+    QApplication app(qtArgc, args.data());
+    if (!platform.empty())
+        std::remove(platform.substr(std::strlen("offscreen:configfile=")).c_str()); // read while the app was made
     InstallFontSubstitutions();
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
     const long frames = EnvLong("BENCH_FRAMES", 500000);
     const int seconds = static_cast<int>(EnvLong("BENCH_SECONDS", 10));
     TempDir dir;
+    if (EnvLong("BENCH_SCALE_CHILD", 0) != 0) {
+        Harness h(dir.Path());
+        Realtime(h, dir, seconds);
+        return 0;
+    }
     // A fresh dialog for each: the collector and the turn counters carry
     // over from one run to the next in one dialog.
     {
@@ -414,5 +492,8 @@ int main(int argc, char** argv)
     }
     const rusage self = Usage(RUSAGE_SELF);
     std::printf("Peak memory of this process (tool and harness): %ld KiB\n", self.ru_maxrss);
+    char program[4096] = {};
+    if (::readlink("/proc/self/exe", program, sizeof program - 1) > 0)
+        ScaleSideBySide(program);
     return 0;
 }

@@ -6,14 +6,29 @@
 #include <QElapsedTimer>
 
 #include <functional>
+#include <string>
+
+#include "OffscreenScreen.h"
 
 inline QApplication& TestApp()
 {
     static int argc = 1;
     static char name[] = "telvar-test";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
+    static char platformOption[] = "-platform";
+    static std::string platform;
+    static char* argv[] = {name, nullptr, nullptr, nullptr};
+    static QApplication* app = []() -> QApplication* {
+        // A test program that made its own, for a screen of its own, keeps it.
+        if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance()))
+            return existing;
         qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+        if (RunsOffscreen()) {
+            // A screen the main dialog fits on, as on an ordinary desktop.
+            platform = OffscreenPlatformArg(1920, 1080);
+            argv[1] = platformOption;
+            argv[2] = platform.data();
+            argc = 3;
+        }
         return new QApplication(argc, argv);
     }();
     return *app;

@@ -1,6 +1,7 @@
-// Proportional resizing of the main dialog: controls scaled from their current
-// rectangles, the edit font fitted to the new height, the gauges redrawn at
-// their new size, minimising ignored, and the minimum frame while dragging.
+// Proportional resizing of the main dialog: controls scaled from the layout
+// they had at initialisation, the edit font fitted to the new height, the
+// gauges redrawn at their new size, minimising ignored, and the minimum frame
+// while dragging.
 #include "TelvarFixture.h"
 
 #include <QAbstractItemView>
@@ -106,10 +107,9 @@ TEST_F(ResizeTest, MaximiseScalesEveryEdgeByTheClientRatioWithTruncation)
                            {initial.width() + 1, initial.height()}};
     for (const QSize& to : sizes) {
         SCOPED_TRACE(testing::Message() << to.width() << "x" << to.height());
-        const std::map<int, CRect> from = Rects();
-        const QSize fromSize = ClientSize();
         ResizeClient(to.width(), to.height());
-        ExpectScaled(from, fromSize, to);
+        // Always from the initial layout, whatever size came before.
+        ExpectScaled(before, initial, to);
     }
 
     // Controls that touched keep touching, up to a pixel of truncation: the
@@ -142,10 +142,38 @@ TEST_F(ResizeTest, TheLayerDeliversTheWindowManagersMaximiseAndRestore)
     EXPECT_EQ(dlg->LastHeight(), maximised.height());
     ExpectScaled(before, initial, maximised);
 
-    const std::map<int, CRect> atMax = Rects();
     Window().showNormal();
     ASSERT_TRUE(PumpUntil([&] { return ClientSize() == initial && dlg->LastWidth() == initial.width(); }));
-    ExpectScaled(atMax, maximised, initial);
+    EXPECT_EQ(Rects(), before);
+}
+
+TEST_F(ResizeTest, ADragOfManySizesReturnsExactlyToTheInitialLayout)
+{
+    // A corner dragged out by 240 x 160 pixels and back, one pixel step at a
+    // time, as a window manager delivers it; then a maximise and a restore.
+    const QSize initial = ClientSize();
+    const std::map<int, CRect> original = Rects();
+    for (int step = 1; step <= 240; step += 3)
+        ResizeClient(initial.width() + step, initial.height() + step * 2 / 3);
+    const std::map<int, CRect> outward = Rects();
+    const QSize far = ClientSize();
+    for (int step = 240; step >= 1; step -= 7)
+        ResizeClient(initial.width() + step, initial.height() + step * 2 / 3);
+    ResizeClient(far.width(), far.height());
+    // The same client size gives the same layout, however it was reached.
+    EXPECT_EQ(Rects(), outward);
+    ResizeClient(1920, 1017);
+    Window().setMinimumSize(0, 0); // smaller than the frame's minimum allows
+    ResizeClient(initial.width() - 100, initial.height() - 50);
+    ResizeClient(initial.width(), initial.height());
+    const std::map<int, CRect> back = Rects();
+    for (const auto& [id, o] : original) {
+        const CRect now = back.at(id);
+        EXPECT_TRUE(now.left == o.left && now.top == o.top && now.right == o.right && now.bottom == o.bottom)
+            << id << ": " << now.left << "," << now.top << "," << now.right << "," << now.bottom << " instead of "
+            << o.left << "," << o.top << "," << o.right << "," << o.bottom;
+        EXPECT_GT(now.Width(), 0) << id;
+    }
 }
 
 TEST_F(ResizeTest, MaximiseAndRestoreCyclesNeverGrowAControl)
@@ -228,6 +256,8 @@ TEST_F(ResizeTest, EditFontFitsTheNewHeightOfEdit1033)
     for (int id : EDITS)
         EXPECT_TRUE(SameDescription(LogFontOf(*dlg->GetDlgItem(id)), dialogFont)) << id;
 
+    // Below the first size too, which only the frame's minimum forbids.
+    Window().setMinimumSize(0, 0);
     const QSize sizes[] = {{1920, 1017}, {1000, 700}, {ClientSize().width(), ClientSize().height()}};
     for (const QSize& to : sizes) {
         SCOPED_TRACE(testing::Message() << to.width() << "x" << to.height());
