@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "platform/CDC.h"
 
@@ -273,6 +274,22 @@ BOOL CBitmap::CreateCompatibleBitmapUncleared(CDC* pDC, int nWidth, int nHeight)
     return Create(pDC, nWidth, nHeight, false);
 }
 
+namespace
+{
+
+// Back buffers of paints come and go at display rate, for every paint of a
+// gauge. Their memory is kept for the next one of the same size instead of
+// going back to the system and being faulted in anew (four times as much of
+// it at 200 % scale).
+std::vector<std::shared_ptr<QImage>>& SpareBuffers()
+{
+    thread_local std::vector<std::shared_ptr<QImage>> spares;
+    return spares;
+}
+constexpr std::size_t kMaxSpareBuffers = 4;
+
+} // namespace
+
 BOOL CBitmap::Create(CDC* pDC, int nWidth, int nHeight, bool clear)
 {
     if (m_image || nWidth < 0 || nHeight < 0)
@@ -280,8 +297,19 @@ BOOL CBitmap::Create(CDC* pDC, int nWidth, int nHeight, bool clear)
     // As many pixels as the context's device has under the logical size, so
     // that what is drawn through it is as sharp as the device allows.
     const qreal dpr = pDC ? pDC->DevicePixelRatio() : 1.0;
-    auto img = std::make_shared<QImage>(static_cast<int>(std::ceil(nWidth * dpr)),
-                                        static_cast<int>(std::ceil(nHeight * dpr)), QImage::Format_RGB32);
+    const QSize pixels(static_cast<int>(std::ceil(nWidth * dpr)), static_cast<int>(std::ceil(nHeight * dpr)));
+    m_bReusable = !clear;
+    if (!clear) {
+        auto& spares = SpareBuffers();
+        for (auto it = spares.begin(); it != spares.end(); ++it) {
+            if ((*it)->size() == pixels && (*it)->devicePixelRatio() == dpr) {
+                m_image = std::move(*it);
+                spares.erase(it);
+                return TRUE;
+            }
+        }
+    }
+    auto img = std::make_shared<QImage>(pixels, QImage::Format_RGB32);
     if (clear && !img->isNull())
         img->fill(0xFF000000u);
     img->setDevicePixelRatio(dpr);
@@ -304,7 +332,11 @@ BOOL CBitmap::DeleteObject()
 {
     if (!m_image)
         return FALSE;
+    auto& spares = SpareBuffers();
+    if (m_bReusable && m_image.use_count() == 1 && !m_image->isNull() && spares.size() < kMaxSpareBuffers)
+        spares.push_back(std::move(m_image));
     m_image.reset();
+    m_bReusable = false;
     return TRUE;
 }
 

@@ -193,6 +193,7 @@ public:
 private:
     BOOL Create(class CDC* pDC, int nWidth, int nHeight, bool clear);
     std::shared_ptr<QImage> m_image;
+    bool m_bReusable = false; // an uncleared back buffer: its memory may serve the next one
 };
 
 struct RgnData {

@@ -437,3 +437,36 @@ TEST(CDC, ContextWithoutPixelsDrawsNothingAndSaysSo)
 }
 
 } // namespace
+
+TEST(CDC, BackBuffersReuseTheMemoryOfTheOneBeforeAndNewBitmapsStartBlack)
+{
+    CDC screen;
+    ASSERT_TRUE(screen.CreateCompatibleDC(nullptr));
+    const void* first = nullptr;
+    {
+        CBitmap back;
+        ASSERT_TRUE(back.CreateCompatibleBitmapUncleared(&screen, 40, 30));
+        first = back.GetSafeHandle();
+        back.Image()->fill(0xFF123456u);
+        back.DeleteObject();
+    }
+    // The next back buffer of that size takes the same memory, as it was left.
+    CBitmap again;
+    ASSERT_TRUE(again.CreateCompatibleBitmapUncleared(&screen, 40, 30));
+    EXPECT_EQ(again.GetSafeHandle(), first);
+    EXPECT_EQ(again.Image()->size(), QSize(40, 30));
+    // A bitmap that is to start black never gets a used one; another size is new.
+    CBitmap cleared;
+    ASSERT_TRUE(cleared.CreateCompatibleBitmap(&screen, 40, 30));
+    EXPECT_NE(cleared.GetSafeHandle(), first);
+    EXPECT_EQ(cleared.Image()->pixel(5, 5), 0xFF000000u);
+    // Memory still in use elsewhere is never handed out again.
+    CDC mem;
+    ASSERT_TRUE(mem.CreateCompatibleDC(&screen));
+    CBitmap* previous = mem.SelectObject(&again);
+    again.DeleteObject();
+    CBitmap other;
+    ASSERT_TRUE(other.CreateCompatibleBitmapUncleared(&screen, 40, 30));
+    EXPECT_NE(other.GetSafeHandle(), first);
+    mem.SelectObject(previous);
+}
