@@ -451,6 +451,9 @@ void CTelvarDlg::ShowPortClosed()
 
 void CTelvarDlg::OnBnClickedExit()
 {
+    // The frames that came before the click belong to the record.
+    if (m_state.m_bRecording)
+        m_serialPort.DeliverPendingInput();
     if (m_serialPort.m_hPort)
         SetEvent(m_serialPort.m_hStopEvent);
     if (m_state.m_bRecording)

@@ -112,7 +112,11 @@ void CTelvarDlg::OnBnClickedStart()
 
 void CTelvarDlg::EndAcquisition(bool bSendStop, bool bAskSave)
 {
-    // 1. The file is complete and closed before anyone may copy it.
+    // 1. Every frame that reached the port before now goes into the record
+    // (the serial worker may still hold some), then the file is complete and
+    // closed before anyone may copy it.
+    if (m_state.m_bRecording)
+        m_serialPort.DeliverPendingInput();
     m_state.m_bRecording = false;
     m_fileRecord.Close();
     // 2, 3.

@@ -59,9 +59,13 @@ long ReadSerial(HANDLE port, BYTE* buffer, std::size_t size);
 // TRUE when the line has hung up or failed (poll reports POLLHUP or POLLERR).
 BOOL SerialLineBroken(HANDLE port);
 
-// Writes all bytes and waits until they have left (tcdrain). Gives up after
-// 1000 ms + 1000 ms per byte (errno ETIMEDOUT), or when cancel (an event, may
-// be null) is set first (errno ECANCELED).
+// Number of bytes written but not yet sent on the line, -1 with errno set on
+// failure.
+int SerialOutputQueued(HANDLE port);
+
+// Writes all bytes and waits until they have left the output queue. Gives up
+// after 1000 ms + 1000 ms per byte (errno ETIMEDOUT), or when cancel (an
+// event, may be null) is set first (errno ECANCELED).
 BOOL WriteSerial(HANDLE port, const BYTE* data, std::size_t size, HANDLE cancel);
 
 // Sees every write that reaches a device, with the moment it began and the
