@@ -30,6 +30,9 @@ public:
     // True while someone other than the simulator has the device open. Without
     // a watch, or after lost events, the answer is always yes.
     bool HasListener() const { return m_fd < 0 || m_lost || m_open > 0; }
+    // True when the count of openers can be trusted (a watch without lost
+    // events).
+    bool Counting() const { return m_fd >= 0 && !m_lost; }
 
 private:
     int m_fd = -1;
