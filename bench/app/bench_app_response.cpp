@@ -136,9 +136,10 @@ ResponseFigures Response(const TempDir& dir, int interval, int seconds)
     const std::size_t replies = r.spanned;
     const std::size_t lost = r.MissingBetween();
     f.cpuPercent = 100.0 * (CpuSeconds(cpu1) - CpuSeconds(cpu0)) / wall;
-    std::printf("  %4d ms: %6zu replies, %6zu recorded (%.3f%%), %4zu lost (%.3f%%), %zu lines not sent in that "
-                "order, %zu replies after the last line; tool CPU %.2f%% of one core\n",
-                interval, replies, r.recordedLines - r.notInOrder,
+    std::printf("  %4d ms: %zu replies sent; of the %zu from the first recorded to the last, %zu recorded (%.3f%%), %zu "
+                "lost (%.3f%%); %zu lines not sent in that order, %zu replies after the last line; tool CPU %.2f%% "
+                "of one core\n",
+                interval, r.framesSent, replies, r.recordedLines - r.notInOrder,
                 replies ? 100.0 * static_cast<double>(r.recordedLines - r.notInOrder) / static_cast<double>(replies)
                         : 0.0,
                 lost, replies ? 100.0 * static_cast<double>(lost) / static_cast<double>(replies) : 0.0, r.notInOrder,
@@ -182,8 +183,8 @@ void StopTail(const TempDir& dir, int runs)
         const std::size_t lost = r.MissingAfterStart();
         totalLost += lost;
         worst = std::max(worst, lost);
-        std::printf("  run %2d: %zu frames sent, %zu recorded, %zu lost at the stop, %zu wrong lines\n", run + 1,
-                    r.framesSent, r.recordedLines, lost, r.mismatches);
+        std::printf("  run %2d: %zu frames sent, %zu recorded, %zu lost (%zu of them at the end), %zu wrong lines\n",
+                    run + 1, r.framesSent, r.recordedLines, lost, r.after, r.mismatches);
         h.PrintMessages();
     }
     std::printf("  frames lost at 停止 over %d runs: %zu (at most %zu in one run)\n", runs, totalLost, worst);
