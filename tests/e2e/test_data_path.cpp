@@ -75,4 +75,42 @@ TEST_F(DataPath, EveryFrameBeforeTheStopIsRecorded)
     }
 }
 
+// Leaving the tool while recording: by the exit button, or by closing the
+// window (the dialog goes without a stop).
+TEST_F(DataPath, EveryFrameBeforeLeavingIsRecorded)
+{
+    constexpr std::size_t FRAMES = 150;
+    // A few times each: the tail a run may lose is often, not always, there.
+    for (int round = 0; round < 6; ++round) {
+        const bool byExitButton = round % 2 == 0;
+        SCOPED_TRACE(byExitButton ? "exit button" : "window closed");
+        if (!dlg) {
+            dlg = std::make_unique<CTelvarDlg>();
+            ASSERT_TRUE(dlg->Create());
+        }
+        sim.reset();
+        ::unlink(SentLog().c_str());
+        writes.Clear();
+        OpenOnSimulator({"--rate", "1000", "--frames", std::to_string(FRAMES), "--speed1", "500", "--speed2", "-90"});
+        StartAndSettle();
+        ASSERT_EQ(Text(IDC_START), "停止");
+        ASSERT_TRUE(PumpUntil([&] { return ReadSentWords(SentLog()).size() >= FRAMES; }, 10000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        if (byExitButton)
+            Click(IDC_EXIT);
+        dlg.reset();
+
+        const auto sent = ReadSentWords(SentLog());
+        ASSERT_EQ(sent.size(), FRAMES);
+        const RecordCheck record = Record();
+        ASSERT_TRUE(record.ok) << record.why;
+        ASSERT_FALSE(record.lines.empty());
+        std::string why;
+        EXPECT_TRUE(InSentOrder(record.lines, sent, why)) << why;
+        EXPECT_GE(record.lines.size() + 1, FRAMES);
+        EXPECT_EQ(record.lines.back()[1], std::to_string(sent.back().first & MASK26));
+        EXPECT_EQ(record.lines.back()[4], std::to_string(sent.back().second & MASK26));
+    }
+}
+
 } // namespace
