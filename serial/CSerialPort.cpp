@@ -351,28 +351,31 @@ void CSerialPort::Receive(bool woken, Take take)
         if (budget > 0)
             budget -= n;
 
-        CWnd* owner = m_pOwnerWnd;
-        const UINT portNumber = m_nPortNumber;
-        const bool delivered =
-            m_handOver.Send([owner, portNumber, batch, delivering = m_pDelivering](const std::atomic<bool>& cancelled) {
-                if (!owner)
-                    return;
-                ++*delivering;
-                struct Done {
-                    std::atomic<int>& depth;
-                    ~Done() { --depth; }
-                } done{*delivering};
-                for (BYTE b : *batch) {
-                    if (cancelled.load(std::memory_order_relaxed))
-                        return;
-                    owner->WindowProc(WM_SERIAL_BYTE, b, static_cast<LPARAM>(portNumber));
-                }
-                if (!cancelled.load(std::memory_order_relaxed))
-                    owner->WindowProc(WM_SERIAL_BATCH_DONE, batch->size(), static_cast<LPARAM>(portNumber));
-            });
-        if (!delivered)
+        if (!Deliver(batch))
             return; // the owner is going; the stop follows
     }
+}
+
+bool CSerialPort::Deliver(const std::shared_ptr<std::vector<BYTE>>& batch)
+{
+    CWnd* owner = m_pOwnerWnd;
+    const UINT portNumber = m_nPortNumber;
+    return m_handOver.Send([owner, portNumber, batch, delivering = m_pDelivering](const std::atomic<bool>& cancelled) {
+        if (!owner)
+            return;
+        ++*delivering;
+        struct Done {
+            std::atomic<int>& depth;
+            ~Done() { --depth; }
+        } done{*delivering};
+        for (BYTE b : *batch) {
+            if (cancelled.load(std::memory_order_relaxed))
+                return;
+            owner->WindowProc(WM_SERIAL_BYTE, b, static_cast<LPARAM>(portNumber));
+        }
+        if (!cancelled.load(std::memory_order_relaxed))
+            owner->WindowProc(WM_SERIAL_BATCH_DONE, batch->size(), static_cast<LPARAM>(portNumber));
+    });
 }
 
 void CSerialPort::FlushWriteBuffer()
@@ -391,26 +394,33 @@ void CSerialPort::FlushWriteBuffer()
     }
 
     HANDLE port = m_hPort.load();
-    BOOL ok = FALSE;
-    int err = 0;
-    for (int round = 0;; ++round) {
-        {
-            std::unique_lock lock(m_csLock);
-            // Everything that came before the write is read first; the purge
-            // can then only take what came in the last instant.
+    auto before = std::make_shared<std::vector<BYTE>>();
+    BOOL ok;
+    int err;
+    {
+        std::lock_guard lock(m_csLock);
+        // Everything that came before the write is read first and handed over
+        // after it (the owner may be slow; the write need not wait for it):
+        // the purge can then only take what came in the last instant. A
+        // failed read is left for the write and the next wait to tell.
+        for (int round = 0; round < kPreWriteRounds; ++round) {
             const int queued = SerialInputQueued(port);
-            if (queued <= 0 || round == kPreWriteRounds) {
-                PurgeSerialInput(port);
-                ok = WriteSerial(port, request.bytes.data(), request.bytes.size(), m_hStopEvent);
-                err = errno;
-                m_lastWriteEnd = Clock::now();
+            if (queued <= 0)
                 break;
-            }
+            const std::size_t had = before->size();
+            before->resize(had + static_cast<std::size_t>(queued));
+            const long n = ReadSerial(port, before->data() + had, static_cast<std::size_t>(queued));
+            before->resize(had + static_cast<std::size_t>(std::max(n, 0L)));
+            if (n <= 0)
+                break;
         }
-        Receive(false, Take::QueuedNow);
-        if (m_bDeviceLost || StopRequested())
-            return;
+        PurgeSerialInput(port);
+        ok = WriteSerial(port, request.bytes.data(), request.bytes.size(), m_hStopEvent);
+        err = errno;
+        m_lastWriteEnd = Clock::now();
     }
+    if (!before->empty())
+        Deliver(before);
     if (ok || err == ECANCELED)
         return;
     if (IsLineGone(err))

@@ -109,6 +109,9 @@ private:
     // woken: the port said it was ready, so an empty queue may mean a hang-up.
     void Receive(bool woken, Take take);
     void ServeDeliverRequest();
+    // Hands the bytes to the owner and waits until it has handled them; false
+    // when the owner is going.
+    bool Deliver(const std::shared_ptr<std::vector<BYTE>>& batch);
     BOOL Enqueue(const BYTE* pBytes, int nLength, bool poll);
     void WaitForThreadEnd();
     void ReportError(int err);

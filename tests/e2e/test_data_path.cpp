@@ -30,7 +30,7 @@ TEST_P(ResponseIntervals, EveryReplyToAPollIsRecorded)
     const RecordCheck record = Record();
     ASSERT_TRUE(record.ok) << record.why;
     std::printf("every %d ms: %zu replies sent, %zu recorded\n", interval, sent.size(), record.lines.size());
-    ASSERT_GT(sent.size(), 50u);
+    ASSERT_GT(sent.size(), 20u);
     std::string why;
     EXPECT_TRUE(InSentOrder(record.lines, sent, why)) << why;
     // The first reply brings the collector into step; the reply to a poll
