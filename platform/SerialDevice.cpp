@@ -209,6 +209,13 @@ int SerialInputQueued(HANDLE port)
     const int fd = PortFd(port);
     if (fd < 0)
         return -1;
+    // Bytes the driver has received wait for a kernel worker before the line
+    // discipline counts them, a while on a busy machine; a poll takes them
+    // in at once. Without it they would be missed here, and a purge right
+    // after would throw them away.
+    pollfd p{fd, POLLIN, 0};
+    while (poll(&p, 1, 0) < 0 && errno == EINTR) {
+    }
     int n = 0;
     if (ioctl(fd, FIONREAD, &n) != 0)
         return -1;

@@ -50,7 +50,8 @@ BOOL PurgeSerial(HANDLE port);
 // not read yet.
 BOOL PurgeSerialInput(HANDLE port);
 
-// Number of bytes waiting in the input queue, -1 with errno set on failure.
+// Number of bytes waiting in the input queue, those the driver has received
+// but the kernel not yet queued included; -1 with errno set on failure.
 int SerialInputQueued(HANDLE port);
 
 // One read() of up to size bytes; the read() result, errno set when negative.

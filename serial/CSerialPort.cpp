@@ -198,7 +198,9 @@ UINT CSerialPort::Monitor()
         slots[count++] = kStop;
         handles[count] = m_hDeliverEvent;
         slots[count++] = kDeliver;
-        if (!gathering) {
+        // A due write reads all input first, so until then the input waits
+        // in the port like gathered input: one wake-up fewer per poll.
+        if (!gathering && !writePending) {
             handles[count] = m_hWaitEvents[1];
             slots[count++] = kPort;
         }
