@@ -18,8 +18,9 @@ constexpr std::size_t kReadBatch = 4096;
 // Wake-ups within one second that found the port ready yet nothing to read.
 // A line in that state is broken even if it does not say so.
 constexpr int kMaxEmptyWakeups = 1000;
-// Rounds of reading before a write while input keeps coming; what comes
-// after them is purged, as the write's purge means to.
+// Rounds of reading before a write, or for a delivery request, while input
+// keeps coming; before a write, what comes after them is purged, as the
+// write's purge means to.
 constexpr int kPreWriteRounds = 4;
 
 using Clock = std::chrono::steady_clock;
@@ -166,7 +167,21 @@ void CSerialPort::ServeDeliverRequest()
 {
     ResetEvent(m_hDeliverEvent);
     const unsigned asked = m_nDeliverAsked.load();
-    Receive(false, Take::QueuedNow);
+    // Bytes still on their way through the kernel are counted only once what
+    // was queued before them has been read: a few more rounds take them in.
+    for (int round = 0; round < kPreWriteRounds; ++round) {
+        Receive(false, Take::QueuedNow);
+        HANDLE port = m_hPort.load();
+        if (!port || m_bDeviceLost)
+            break;
+        int queued;
+        {
+            std::lock_guard lock(m_csLock);
+            queued = SerialInputQueued(port);
+        }
+        if (queued <= 0)
+            break;
+    }
     m_nDeliverDone = asked;
     m_handOver.Notify();
 }
