@@ -74,6 +74,10 @@ CTelvarDlg::CTelvarDlg(CWnd* pParent) : CDialogEx(TelvarDialogTemplate(), pParen
 
 CTelvarDlg::~CTelvarDlg()
 {
+    // Closed while recording (close box, Escape): the frames that came
+    // before belong to the record, while every member is still whole.
+    if (m_state.m_bRecording)
+        m_serialPort.DeliverPendingInput();
     // The window goes first, while every member is still whole; bytes the
     // serial worker still delivers while its destructor waits are dropped.
     m_bEnding = true;
@@ -497,6 +501,9 @@ void CTelvarDlg::ShowPortClosed()
 
 void CTelvarDlg::OnBnClickedExit()
 {
+    // The frames that came before the click belong to the record.
+    if (m_state.m_bRecording)
+        m_serialPort.DeliverPendingInput();
     if (m_serialPort.m_hPort)
         SetEvent(m_serialPort.m_hStopEvent);
     if (m_state.m_bRecording)

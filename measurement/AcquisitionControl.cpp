@@ -110,7 +110,11 @@ void CTelvarDlg::EndAcquisition(bool bSendStop, bool bAskSave)
         return;
     m_bEndingRun = true;
     m_bLostWhileEnding = false;
-    // 1. The file is complete and closed before anyone may copy it.
+    // 1. Every frame that reached the port before now goes into the record
+    // (the serial worker may still hold some), then the file is complete and
+    // closed before anyone may copy it.
+    if (m_state.m_bRecording)
+        m_serialPort.DeliverPendingInput();
     m_state.m_bRecording = false;
     // On the disk before the question, so that neither the export nor a power
     // cut finds the last lines missing.

@@ -158,6 +158,13 @@ int SerialInputQueued(HANDLE port)
     const int fd = PortFd(port);
     if (fd < 0)
         return -1;
+    // Bytes the driver has received wait for a kernel worker before the line
+    // discipline counts them, a while on a busy machine; a poll takes them
+    // in at once. Without it they would be missed here, and a purge right
+    // after would throw them away.
+    pollfd p{fd, POLLIN, 0};
+    while (poll(&p, 1, 0) < 0 && errno == EINTR) {
+    }
     int n = 0;
     if (ioctl(fd, FIONREAD, &n) != 0)
         return -1;
@@ -190,12 +197,55 @@ BOOL SerialLineBroken(HANDLE port)
     return n > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) ? TRUE : FALSE;
 }
 
+int SerialOutputQueued(HANDLE port)
+{
+    const int fd = PortFd(port);
+    if (fd < 0)
+        return -1;
+    int n = 0;
+    if (ioctl(fd, TIOCOUTQ, &n) != 0)
+        return -1;
+    return n;
+}
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+
+// Waits for the descriptor's events or the cancel event until the deadline,
+// to the nanosecond. 1: the descriptor is ready (revents set), 0: the time is
+// up, -1: errno set (ECANCELED when cancel was set).
+int WaitWriteStep(int fd, short events, HANDLE cancel, Clock::time_point until, short& revents)
+{
+    pollfd p[2] = {{fd, events, 0}, {HandleDescriptor(cancel), POLLIN, 0}};
+    const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(until - Clock::now()).count();
+    timespec timeout{};
+    if (left > 0) {
+        timeout.tv_sec = static_cast<time_t>(left / 1'000'000'000);
+        timeout.tv_nsec = static_cast<long>(left % 1'000'000'000);
+    }
+    const int r = ppoll(p, cancel ? 2 : 1, &timeout, nullptr);
+    if (r < 0)
+        return errno == EINTR ? 0 : -1;
+    if (r > 0 && cancel && (p[1].revents & POLLIN)) {
+        errno = ECANCELED;
+        return -1;
+    }
+    revents = p[0].revents;
+    return r > 0 && revents != 0 ? 1 : 0;
+}
+
+// One byte on the line: start bit, 8 data bits, stop bit at 115200 baud.
+constexpr std::chrono::nanoseconds kByteTime{86'806};
+
+} // namespace
+
 BOOL WriteSerial(HANDLE port, const BYTE* data, std::size_t size, HANDLE cancel)
 {
     const int fd = PortFd(port);
     if (fd < 0)
         return FALSE;
-    using Clock = std::chrono::steady_clock;
     const auto begin = Clock::now();
     const auto deadline = begin + std::chrono::milliseconds(1000 + 1000 * static_cast<long long>(size));
     std::size_t done = 0;
@@ -209,28 +259,47 @@ BOOL WriteSerial(HANDLE port, const BYTE* data, std::size_t size, HANDLE cancel)
             continue;
         if (n < 0 && errno != EAGAIN)
             return FALSE;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
+        if (Clock::now() >= deadline) {
             errno = ETIMEDOUT;
             return FALSE;
         }
-        pollfd p[2] = {{fd, POLLOUT, 0}, {HandleDescriptor(cancel), POLLIN, 0}};
-        const int r = poll(p, cancel ? 2 : 1, static_cast<int>(left));
-        if (r < 0 && errno != EINTR)
+        short revents = 0;
+        const int r = WaitWriteStep(fd, POLLOUT, cancel, deadline, revents);
+        if (r < 0)
             return FALSE;
-        if (r > 0 && cancel && (p[1].revents & POLLIN)) {
-            errno = ECANCELED;
-            return FALSE;
-        }
-        if (r > 0 && (p[0].revents & (POLLERR | POLLHUP | POLLNVAL))) {
+        if (r > 0 && (revents & (POLLERR | POLLHUP | POLLNVAL))) {
             errno = EIO;
             return FALSE;
         }
     }
-    // Without flow control the bytes leave at line rate, so this ends.
-    while (tcdrain(fd) != 0) {
-        if (errno != EINTR)
+    // Until the bytes have left: a stalled adapter holds them for ever, so
+    // the wait has the same limit and the same cancel as the write. tcdrain
+    // could be neither limited nor cancelled.
+    for (;;) {
+        const int queued = SerialOutputQueued(port);
+        if (queued < 0) {
+            // Not a terminal's output queue (ENOTTY, EINVAL): nothing to wait for.
+            if (errno == ENOTTY || errno == EINVAL)
+                break;
             return FALSE;
+        }
+        if (queued == 0)
+            break;
+        const auto now = Clock::now();
+        if (now >= deadline) {
+            errno = ETIMEDOUT;
+            return FALSE;
+        }
+        // About the time the queued bytes take on the line, so that a short
+        // command is waited for without many wake-ups.
+        const auto until = std::min(deadline, now + kByteTime * queued);
+        short revents = 0;
+        if (WaitWriteStep(fd, 0, cancel, until, revents) < 0)
+            return FALSE;
+        if (revents & (POLLERR | POLLHUP | POLLNVAL)) {
+            errno = EIO;
+            return FALSE;
+        }
     }
     if (SerialWriteObserver fn = g_observer.fn.load())
         fn(g_observer.context.load(), data, size, begin, Clock::now());

@@ -35,7 +35,8 @@ BOOL PurgeSerial(HANDLE port);
 // not read yet.
 BOOL PurgeSerialInput(HANDLE port);
 
-// Number of bytes waiting in the input queue, -1 with errno set on failure.
+// Number of bytes waiting in the input queue, those the driver has received
+// but the kernel not yet queued included; -1 with errno set on failure.
 int SerialInputQueued(HANDLE port);
 
 // One read() of up to size bytes; the read() result, errno set when negative.
@@ -44,9 +45,13 @@ long ReadSerial(HANDLE port, BYTE* buffer, std::size_t size);
 // TRUE when the line has hung up or failed (poll reports POLLHUP or POLLERR).
 BOOL SerialLineBroken(HANDLE port);
 
-// Writes all bytes and waits until they have left (tcdrain). Gives up after
-// 1000 ms + 1000 ms per byte (errno ETIMEDOUT), or when cancel (an event, may
-// be null) is set first (errno ECANCELED).
+// Number of bytes written but not yet sent on the line, -1 with errno set on
+// failure.
+int SerialOutputQueued(HANDLE port);
+
+// Writes all bytes and waits until they have left the output queue. Gives up
+// after 1000 ms + 1000 ms per byte (errno ETIMEDOUT), or when cancel (an
+// event, may be null) is set first (errno ECANCELED).
 BOOL WriteSerial(HANDLE port, const BYTE* data, std::size_t size, HANDLE cancel);
 
 // Sees every write that reaches a device, with the moment it began and the

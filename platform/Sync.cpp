@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -75,9 +76,9 @@ int HandleDescriptor(HANDLE handle)
     return o ? o->fd : -1;
 }
 
-DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds)
+DWORD WaitForMultipleObjectsUntil(DWORD count, const HANDLE* handles, std::chrono::steady_clock::time_point deadline)
 {
-    if (waitAll || count == 0 || count > MAXIMUM_WAIT_OBJECTS || !handles) {
+    if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || !handles) {
         errno = EINVAL;
         return WAIT_FAILED;
     }
@@ -91,21 +92,29 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
         fds[i] = pollfd{o->fd, POLLIN, 0};
     }
     using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    const bool forever = deadline == Clock::time_point::max();
     for (;;) {
-        int timeout = -1;
-        if (milliseconds != INFINITE) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            timeout = left > 0 ? static_cast<int>(left) : 0;
+        timespec timeout{};
+        if (!forever) {
+            const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()).count();
+            if (left > 0) {
+                timeout.tv_sec = static_cast<time_t>(left / 1'000'000'000);
+                timeout.tv_nsec = static_cast<long>(left % 1'000'000'000);
+            }
         }
-        const int n = poll(fds, count, timeout);
+        const int n = ppoll(fds, count, forever ? nullptr : &timeout, nullptr);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             return WAIT_FAILED;
         }
-        if (n == 0)
+        if (n == 0) {
+            // The kernel may wake a little early; only a deadline that has
+            // passed ends the wait.
+            if (!forever && Clock::now() < deadline)
+                continue;
             return WAIT_TIMEOUT;
+        }
         for (DWORD i = 0; i < count; ++i) {
             if (fds[i].revents == 0)
                 continue;
@@ -119,6 +128,18 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
             return WAIT_OBJECT_0 + i;
         }
     }
+}
+
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds)
+{
+    if (waitAll) {
+        errno = EINVAL;
+        return WAIT_FAILED;
+    }
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline =
+        milliseconds == INFINITE ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(milliseconds);
+    return WaitForMultipleObjectsUntil(count, handles, deadline);
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds)

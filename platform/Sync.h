@@ -3,6 +3,7 @@
 // them together with a serial device.
 #pragma once
 
+#include <chrono>
 #include <mutex>
 
 #include "platform/WinTypes.h"
@@ -30,6 +31,10 @@ BOOL CloseHandle(HANDLE handle);
 // or its line has failed (hang-up, error). Only waitAll == FALSE is supported.
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+// The same with a deadline, kept to the nanosecond: a wait of less than a
+// millisecond neither returns at once nor waits a whole millisecond.
+// time_point::max() waits without limit.
+DWORD WaitForMultipleObjectsUntil(DWORD count, const HANDLE* handles, std::chrono::steady_clock::time_point deadline);
 
 // The descriptor behind an object, for the platform's own code; -1 for null.
 int HandleDescriptor(HANDLE handle);

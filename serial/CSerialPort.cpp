@@ -18,10 +18,12 @@ constexpr std::size_t kReadBatch = 4096;
 // Wake-ups within one second that found the port ready yet nothing to read.
 // A line in that state is broken even if it does not say so.
 constexpr int kMaxEmptyWakeups = 1000;
-// How long a wake-up for input waits for more bytes before handing them over:
-// well under one picture of the window, and at the box's fastest stream about
-// eight frames per hand-over.
-constexpr DWORD kGatherMs = 8;
+// Rounds of reading before a write, or for a delivery request, while input
+// keeps coming; before a write, what comes after them is purged, as the
+// write's purge means to.
+constexpr int kPreWriteRounds = 4;
+
+using Clock = std::chrono::steady_clock;
 
 std::string ErrorText(int err)
 {
@@ -49,6 +51,7 @@ CSerialPort::~CSerialPort()
         CloseHandle(port);
     CloseHandle(m_hStopEvent);
     CloseHandle(m_hWriteEvent);
+    CloseHandle(m_hDeliverEvent);
     delete[] m_pWriteBuf;
 }
 
@@ -71,8 +74,11 @@ BOOL CSerialPort::OpenPort(CWnd* pOwner, UINT nPortNumber)
     // Fresh events: whatever an earlier opening signalled stays behind.
     CloseHandle(m_hStopEvent);
     CloseHandle(m_hWriteEvent);
+    CloseHandle(m_hDeliverEvent);
     m_hWriteEvent = CreateEvent(nullptr, TRUE, FALSE, nullptr);
     m_hStopEvent = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+    m_hDeliverEvent = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+    m_nDeliverDone = m_nDeliverAsked.load();
     m_hWaitEvents[0] = m_hStopEvent;
     m_hWaitEvents[1] = nullptr;
     m_hWaitEvents[2] = m_hWriteEvent;
@@ -99,7 +105,7 @@ BOOL CSerialPort::OpenPort(CWnd* pOwner, UINT nPortNumber)
         std::lock_guard lock(m_csLock);
         if (HANDLE old = m_hPort.exchange(nullptr))
             CloseHandle(old);
-        if (!m_hStopEvent || !m_hWriteEvent)
+        if (!m_hStopEvent || !m_hWriteEvent || !m_hDeliverEvent)
             return FALSE;
         HANDLE port = OpenSerialDevice(SerialPortDevice(nPortNumber));
         if (!port)
@@ -146,26 +152,116 @@ UINT CSerialPort::MonitorProc(void* pParam)
     return static_cast<CSerialPort*>(pParam)->Monitor();
 }
 
+void CSerialPort::DeliverPendingInput()
+{
+    if (!m_bAlive || !m_hDeliverEvent)
+        return;
+    const unsigned ticket = ++m_nDeliverAsked;
+    SetEvent(m_hDeliverEvent);
+    // Runs the deliveries meanwhile; ends with the thread too.
+    m_handOver.WaitUntil([this, ticket] {
+        return static_cast<int>(m_nDeliverDone.load() - ticket) >= 0 || !m_bAlive.load();
+    });
+}
+
+void CSerialPort::ServeDeliverRequest()
+{
+    ResetEvent(m_hDeliverEvent);
+    const unsigned asked = m_nDeliverAsked.load();
+    // Bytes still on their way through the kernel are counted only once what
+    // was queued before them has been read: a few more rounds take them in.
+    for (int round = 0; round < kPreWriteRounds; ++round) {
+        Receive(false, Take::QueuedNow);
+        HANDLE port = m_hPort.load();
+        if (!port || m_bDeviceLost)
+            break;
+        int queued;
+        {
+            std::lock_guard lock(m_csLock);
+            queued = SerialInputQueued(port);
+        }
+        if (queued <= 0)
+            break;
+    }
+    m_nDeliverDone = asked;
+    m_handOver.Notify();
+}
+
 UINT CSerialPort::Monitor()
 {
     m_bAlive = TRUE;
+    constexpr auto kNever = Clock::time_point::max();
+    // Input is gathered for a while before it is handed over (one hand-over
+    // then carries several frames of a fast stream); the gathering ends early
+    // for a write, which reads everything first, a stop or a delivery request.
+    bool gathering = false;
+    Clock::time_point gatherEnd{};
     while (!m_bDeviceLost) {
-        const DWORD result = WaitForMultipleObjects(3, m_hWaitEvents, FALSE, INFINITE);
-        if (result == WAIT_OBJECT_0)
-            break;
-        if (result == WAIT_OBJECT_0 + 1) {
-            // Let what is on its way arrive first: one hand-over then carries
-            // several frames of a fast stream instead of one, which saves two
-            // thread wake-ups per frame. The pause is shorter than one
-            // picture of the window; a stop or a write ends it at once.
-            const HANDLE others[2] = {m_hWaitEvents[0], m_hWaitEvents[2]};
-            WaitForMultipleObjects(2, others, FALSE, kGatherMs);
-            DrainInput();
+        bool writePending;
+        {
+            std::lock_guard lock(m_queueLock);
+            writePending = !m_writeQueue.empty();
         }
-        else if (result == WAIT_OBJECT_0 + 2)
-            FlushWriteBuffer();
-        else
+        const Clock::time_point writeAt = writePending ? m_lastWriteEnd + kCommandGap : kNever;
+        const Clock::time_point deadline = std::min(writeAt, gathering ? gatherEnd : kNever);
+
+        // Stop first, then a delivery request, the port, a new write request.
+        enum Slot { kStop, kDeliver, kPort, kWrite };
+        HANDLE handles[4];
+        Slot slots[4];
+        DWORD count = 0;
+        handles[count] = m_hWaitEvents[0];
+        slots[count++] = kStop;
+        handles[count] = m_hDeliverEvent;
+        slots[count++] = kDeliver;
+        // A due write reads all input first, so until then the input waits
+        // in the port like gathered input: one wake-up fewer per poll.
+        if (!gathering && !writePending) {
+            handles[count] = m_hWaitEvents[1];
+            slots[count++] = kPort;
+        }
+        if (!writePending) {
+            handles[count] = m_hWaitEvents[2];
+            slots[count++] = kWrite;
+        }
+        const DWORD result = WaitForMultipleObjectsUntil(count, handles, deadline);
+        if (result == WAIT_TIMEOUT) {
+            const Clock::time_point now = Clock::now();
+            if (writePending && now >= writeAt) {
+                gathering = false;
+                FlushWriteBuffer(); // reads what has come before it purges
+            }
+            else if (gathering && now >= gatherEnd) {
+                gathering = false;
+                Receive(true, Take::UntilEmpty);
+            }
+            continue;
+        }
+        if (result >= count) {
             LoseDevice(errno); // the port can no longer be waited on
+            continue;
+        }
+        switch (slots[result]) {
+        case kStop:
+            // What was gathered has reached the port before the stop.
+            if (gathering)
+                Receive(false, Take::QueuedNow);
+            break;
+        case kDeliver:
+            gathering = false;
+            ServeDeliverRequest();
+            continue;
+        case kPort:
+            gathering = true;
+            gatherEnd = Clock::now() + kGatherTime;
+            continue;
+        case kWrite:
+            // Seen through the queue at the top; resetting before that
+            // look loses no request.
+            ResetEvent(m_hWaitEvents[2]);
+            continue;
+        }
+        break;
     }
 
     {
@@ -190,6 +286,7 @@ UINT CSerialPort::Monitor()
         });
     }
     // Only now: a following OpenPort must not race with the close above.
+    m_nDeliverDone = m_nDeliverAsked.load();
     m_bAlive = FALSE;
     m_handOver.Notify();
     return 100;
@@ -212,13 +309,18 @@ bool CSerialPort::StopRequested() const
 
 void CSerialPort::DrainInput()
 {
+    Receive(true, Take::UntilEmpty);
+}
+
+void CSerialPort::Receive(bool woken, Take take)
+{
     HANDLE port = m_hPort.load();
     if (!port)
         return;
     // Once a stop is seen, only the bytes queued at that moment are still
     // delivered, so a device that never pauses cannot hold the stop off.
     long budget = -1;
-    bool first = true;
+    bool first = woken;
     for (;;) {
         int queued;
         int err = 0;
@@ -231,7 +333,7 @@ void CSerialPort::DrainInput()
             LoseDevice(err);
             return;
         }
-        if (budget < 0 && StopRequested())
+        if (budget < 0 && (take == Take::QueuedNow || StopRequested()))
             budget = queued;
         if (budget == 0 || (queued == 0 && !first))
             return;
@@ -268,33 +370,35 @@ void CSerialPort::DrainInput()
         if (budget > 0)
             budget -= n;
 
-        CWnd* owner = m_pOwnerWnd;
-        const UINT portNumber = m_nPortNumber;
-        const bool delivered =
-            m_handOver.Send([owner, portNumber, batch, delivering = m_pDelivering](const std::atomic<bool>& cancelled) {
-                if (!owner)
-                    return;
-                ++*delivering;
-                struct Done {
-                    std::atomic<int>& depth;
-                    ~Done() { --depth; }
-                } done{*delivering};
-                for (BYTE b : *batch) {
-                    if (cancelled.load(std::memory_order_relaxed))
-                        return;
-                    owner->WindowProc(WM_SERIAL_BYTE, b, static_cast<LPARAM>(portNumber));
-                }
-                if (!cancelled.load(std::memory_order_relaxed))
-                    owner->WindowProc(WM_SERIAL_BATCH_DONE, batch->size(), static_cast<LPARAM>(portNumber));
-            });
-        if (!delivered)
+        if (!Deliver(batch))
             return; // the owner is going; the stop follows
     }
 }
 
+bool CSerialPort::Deliver(const std::shared_ptr<std::vector<BYTE>>& batch)
+{
+    CWnd* owner = m_pOwnerWnd;
+    const UINT portNumber = m_nPortNumber;
+    return m_handOver.Send([owner, portNumber, batch, delivering = m_pDelivering](const std::atomic<bool>& cancelled) {
+        if (!owner)
+            return;
+        ++*delivering;
+        struct Done {
+            std::atomic<int>& depth;
+            ~Done() { --depth; }
+        } done{*delivering};
+        for (BYTE b : *batch) {
+            if (cancelled.load(std::memory_order_relaxed))
+                return;
+            owner->WindowProc(WM_SERIAL_BYTE, b, static_cast<LPARAM>(portNumber));
+        }
+        if (!cancelled.load(std::memory_order_relaxed))
+            owner->WindowProc(WM_SERIAL_BATCH_DONE, batch->size(), static_cast<LPARAM>(portNumber));
+    });
+}
+
 void CSerialPort::FlushWriteBuffer()
 {
-    ResetEvent(m_hWriteEvent);
     Request request;
     {
         std::lock_guard lock(m_queueLock);
@@ -304,9 +408,8 @@ void CSerialPort::FlushWriteBuffer()
         m_writeQueue.pop_front();
         if (request.poll)
             m_bPollQueued = false;
-        // One request per pass, so that a stop still comes first.
-        if (!m_writeQueue.empty())
-            SetEvent(m_hWriteEvent);
+        // The queue says what waits; a request queued from now on sets it again.
+        ResetEvent(m_hWriteEvent);
     }
 
     // Counted as pending until written, dropped or given up.
@@ -315,27 +418,34 @@ void CSerialPort::FlushWriteBuffer()
         ~Taken() { --pending; }
     } taken{m_nPendingWrites};
 
-    using Clock = std::chrono::steady_clock;
-    if (m_lastWriteEnd != Clock::time_point{}) {
-        const auto resume = m_lastWriteEnd + kCommandGap;
-        for (auto now = Clock::now(); now < resume; now = Clock::now()) {
-            const auto ms = std::chrono::ceil<std::chrono::milliseconds>(resume - now).count();
-            if (WaitForSingleObject(m_hStopEvent, static_cast<DWORD>(ms)) == WAIT_OBJECT_0)
-                return;
-        }
-    }
-
     HANDLE port = m_hPort.load();
+    auto before = std::make_shared<std::vector<BYTE>>();
     BOOL ok;
-    int err = 0;
+    int err;
     {
         std::lock_guard lock(m_csLock);
-        // Unread input is discarded before every command.
+        // Everything that came before the write is read first and handed over
+        // after it (the owner may be slow; the write need not wait for it):
+        // the purge can then only take what came in the last instant. A
+        // failed read is left for the write and the next wait to tell.
+        for (int round = 0; round < kPreWriteRounds; ++round) {
+            const int queued = SerialInputQueued(port);
+            if (queued <= 0)
+                break;
+            const std::size_t had = before->size();
+            before->resize(had + static_cast<std::size_t>(queued));
+            const long n = ReadSerial(port, before->data() + had, static_cast<std::size_t>(queued));
+            before->resize(had + static_cast<std::size_t>(std::max(n, 0L)));
+            if (n <= 0)
+                break;
+        }
         PurgeSerialInput(port);
         ok = WriteSerial(port, request.bytes.data(), request.bytes.size(), m_hStopEvent);
         err = errno;
         m_lastWriteEnd = Clock::now();
     }
+    if (!before->empty())
+        Deliver(before);
     if (ok || err == ECANCELED)
         return;
     if (IsLineGone(err))

@@ -51,6 +51,11 @@ public:
     BOOL StartMonitor();
     // Asks the thread to close the port and end; does not wait.
     void RequestStop();
+    // Returns once every byte that had reached the port when it was called
+    // has been delivered to the owner (or the thread has ended). Call on the
+    // user-interface thread; the deliveries run while it waits. For an owner
+    // that must see all input up to a moment, such as the end of a record.
+    void DeliverPendingInput();
 
     // Sends the first m_nWriteLength bytes of pBytes as one command, after
     // every command queued before it.
@@ -90,6 +95,10 @@ public:
 
     // Shortest pause on the line between two commands.
     static constexpr std::chrono::milliseconds kCommandGap{2};
+    // How long input is gathered before a hand-over, unless a write, a stop
+    // or a delivery request comes first: at the box's fastest stream about
+    // eight frames per hand-over, well under one picture of the window.
+    static constexpr std::chrono::milliseconds kGatherTime{8};
 
 private:
     struct Request {
@@ -98,6 +107,16 @@ private:
     };
 
     UINT Monitor();
+    // What a receive pass reads: until the queue is empty, or only the bytes
+    // queued when it begins (so that a stream that never pauses cannot hold
+    // the caller).
+    enum class Take { UntilEmpty, QueuedNow };
+    // woken: the port said it was ready, so an empty queue may mean a hang-up.
+    void Receive(bool woken, Take take);
+    void ServeDeliverRequest();
+    // Hands the bytes to the owner and waits until it has handled them; false
+    // when the owner is going.
+    bool Deliver(const std::shared_ptr<std::vector<BYTE>>& batch);
     BOOL Enqueue(const BYTE* pBytes, int nLength, bool poll);
     void WaitForThreadEnd();
     void ReportError(int err);
@@ -116,6 +135,12 @@ private:
     std::deque<Request> m_writeQueue;
     bool m_bPollQueued = false;
     std::atomic<int> m_nPendingWrites{0}; // queued or being written
+
+    // Delivery requests: the event wakes the thread; a request is done once
+    // m_nDeliverDone has reached its number.
+    HANDLE m_hDeliverEvent = nullptr;
+    std::atomic<unsigned> m_nDeliverAsked{0};
+    std::atomic<unsigned> m_nDeliverDone{0};
 
     // Worker thread only.
     bool m_bDeviceLost = false;

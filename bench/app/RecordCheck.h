@@ -31,6 +31,19 @@ struct RecordCheck {
     bool headerOk = false;
     bool aligned = false;
     std::string firstMismatch;
+    // Recorded lines that are no expected line in order, when lines may be
+    // missing in between (each recorded line matched to the next equal one).
+    std::size_t notInOrder = 0;
+    // Expected lines from the first recorded one up to the last recorded one,
+    // and the expected lines after the last recorded one.
+    std::size_t spanned = 0;
+    std::size_t after = 0;
+    // Expected lines missing between the first and the last recorded line.
+    std::size_t MissingBetween() const
+    {
+        const std::size_t matched = recordedLines - notInOrder;
+        return spanned > matched ? spanned - matched : 0;
+    }
 
     // Lines expected but not in the file, after its first line (a stop cuts
     // the end of a stream that does not end by itself, hence "after start").
@@ -125,6 +138,17 @@ inline RecordCheck CheckRecord(const std::string& sentLogPath, const std::string
         r.mismatches = recorded.size();
         return r;
     }
+    for (std::size_t i = 0, k = r.offset; i < recorded.size(); ++i) {
+        std::size_t j = k;
+        while (j < expected.lines.size() && expected.lines[j] != recorded[i])
+            ++j;
+        if (j == expected.lines.size())
+            ++r.notInOrder;
+        else
+            k = j + 1;
+        r.spanned = k - r.offset;
+    }
+    r.after = expected.lines.size() - r.offset - r.spanned;
     for (std::size_t i = 0; i < recorded.size(); ++i) {
         const std::size_t k = r.offset + i;
         if (k >= expected.lines.size() || recorded[i] != expected.lines[k]) {

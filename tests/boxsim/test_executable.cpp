@@ -265,6 +265,39 @@ TEST(Executable, ReleasesTheExclusiveFlagWhenTheToolCloses)
     EXPECT_EQ(sim.Stop(SIGTERM), 0);
 }
 
+// Only the holder's close frees the device: another opener (root can open a
+// device held exclusively) closing it leaves the tool's hold in place.
+TEST(Executable, KeepsTheExclusiveFlagWhileItsHolderHasTheDeviceOpen)
+{
+    BoxSimProcess sim;
+    ASSERT_TRUE(sim.Start({}));
+    DeviceSide dev(sim.DevicePath());
+    ASSERT_TRUE(dev.IsOpen());
+    dev.SetExclusive();
+    for (int i = 0; i < 3; ++i) {
+        {
+            DeviceSide other(sim.DevicePath());
+            ASSERT_TRUE(other.IsOpen());
+        }
+        // A round trip: the simulator has seen the close by the time it answers.
+        dev.Write(POLL);
+        ASSERT_EQ(dev.ReadAtLeast(10, 10s).size(), 10u);
+        std::this_thread::sleep_for(50ms);
+        EXPECT_TRUE(dev.Exclusive()) << i;
+    }
+    dev.Close();
+    const auto deadline = steady_clock::now() + 10s;
+    bool exclusive = true;
+    while (exclusive && steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(50ms);
+        DeviceSide probe(sim.DevicePath());
+        ASSERT_TRUE(probe.IsOpen());
+        exclusive = probe.Exclusive();
+    }
+    EXPECT_FALSE(exclusive);
+    EXPECT_EQ(sim.Stop(SIGTERM), 0);
+}
+
 TEST(Executable, ExitOptions)
 {
     {

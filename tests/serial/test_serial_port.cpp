@@ -247,7 +247,7 @@ TEST_F(SerialPortTest, EachBatchEndsWithOneNoticeCountingItsBytes)
     EXPECT_FALSE(port.IsDelivering());
 }
 
-TEST_F(SerialPortTest, AWritePurgesInputThatWasNotYetRead)
+TEST_F(SerialPortTest, InputThatArrivedBeforeAWriteIsDeliveredNotPurged)
 {
     Pty pty;
     PortEnv env(1, pty.Path());
@@ -255,8 +255,9 @@ TEST_F(SerialPortTest, AWritePurgesInputThatWasNotYetRead)
     ASSERT_TRUE(port.OpenPort(&owner, 1));
     ASSERT_TRUE(port.StartMonitor());
 
-    // Hold the write pass at its lock: the thread has taken the request
-    // once it has reset the write event.
+    // A reply comes in while the write pass waits for the port: it has
+    // reached the port before the write, so the write's purge must not
+    // take it.
     {
         HeldLock held(port.m_csLock);
         port.m_nWriteLength = 3;
@@ -269,10 +270,147 @@ TEST_F(SerialPortTest, AWritePurgesInputThatWasNotYetRead)
     Bytes got;
     ASSERT_TRUE(CollectUntil(pty, got, 3));
     EXPECT_EQ(got, Bytes(kPoll, kPoll + 3));
+    ASSERT_TRUE(PumpUntil([&] { return owner.Count(WM_SERIAL_BYTE) >= 3; }));
     pty.Send({'M'});
-    ASSERT_TRUE(PumpUntil([&] { return !owner.messages.empty(); }));
+    ASSERT_TRUE(PumpUntil([&] { return owner.Count(WM_SERIAL_BYTE) >= 4; }));
     PumpFor(20);
-    EXPECT_EQ(owner.Bytes(WM_SERIAL_BYTE, 1), Bytes{'M'});
+    EXPECT_EQ(owner.Bytes(WM_SERIAL_BYTE, 1), (Bytes{'X', 'Y', 'Z', 'M'}));
+}
+
+TEST_F(SerialPortTest, PollsAtShortIntervalsLoseNoReply)
+{
+    // A box that answers every poll within a fraction of a millisecond, as
+    // fast as the timer polls: every reply it sent reaches the owner.
+    Pty pty;
+    PortEnv env(1, pty.Path());
+    CSerialPort port;
+    ASSERT_TRUE(port.OpenPort(&owner, 1));
+    ASSERT_TRUE(port.StartMonitor());
+    std::atomic<bool> stop{false};
+    std::atomic<unsigned> replies{0};
+    std::thread box([&] {
+        unsigned char buf[64];
+        unsigned char next = 0;
+        while (!stop) {
+            pollfd p{pty.Master(), POLLIN, 0};
+            if (poll(&p, 1, 20) <= 0)
+                continue;
+            const ssize_t n = read(pty.Master(), buf, sizeof buf);
+            for (ssize_t i = 0; i + 2 < n; i += 3) {
+                const unsigned char frame[10] = {0x7E, next, 1, 2, 3, 4, 5, 6, 7, 0x7E};
+                ++next;
+                if (write(pty.Master(), frame, sizeof frame) == 10)
+                    ++replies;
+            }
+        }
+    });
+    for (int interval : {1, 2, 5}) {
+        SCOPED_TRACE(interval);
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [&] { port.QueuePoll(kPoll); });
+        timer.setTimerType(Qt::PreciseTimer);
+        timer.start(interval);
+        PumpFor(1000);
+        timer.stop();
+        PumpFor(50);
+        port.DeliverPendingInput();
+    }
+    stop = true;
+    box.join();
+    // A reply that comes only as the next poll goes out may meet its purge;
+    // one that came before it may not.
+    EXPECT_GT(replies.load(), 300u);
+    EXPECT_GE(owner.Count(WM_SERIAL_BYTE), 10u * replies.load() * 99 / 100);
+    EXPECT_LE(owner.Count(WM_SERIAL_BYTE), 10u * replies.load());
+}
+
+TEST_F(SerialPortTest, DeliverPendingInputHandsOverWhatIsBeingGathered)
+{
+    Pty pty;
+    PortEnv env(1, pty.Path());
+    CSerialPort port;
+    ASSERT_TRUE(port.OpenPort(&owner, 1));
+    // Nothing runs: nothing to wait for.
+    port.DeliverPendingInput();
+    ASSERT_TRUE(port.StartMonitor());
+    for (int round = 0; round < 20; ++round) {
+        // Right after it came in, the bytes are still being gathered; the
+        // call returns only once they have been handled.
+        const Bytes frame = {0x7E, static_cast<BYTE>(round), 0, 0, 0, 0, 0, 0, 0, 0x7E};
+        pty.Send(frame);
+        ASSERT_TRUE(PumpUntil([&] { return pty.PendingTowardsPort() == 0; }));
+        port.DeliverPendingInput();
+        ASSERT_EQ(owner.Count(WM_SERIAL_BYTE), 10u * static_cast<unsigned>(round + 1)) << round;
+    }
+    // After the thread has ended it returns at once.
+    port.RequestStop();
+    ASSERT_TRUE(PumpUntil([&] { return !port.m_bAlive.load(); }));
+    port.DeliverPendingInput();
+}
+
+namespace
+{
+
+// Fills the line towards the far end until a write would block: a far side
+// that never reads.
+void FillLine(const Pty& pty)
+{
+    // Through the test's own slave descriptor: same line, same direction.
+    const int fd = pty.Slave();
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    std::vector<unsigned char> block(4096, 0x55);
+    // The kernel moves bytes on between its buffers a moment later, making
+    // room again: full is when a pause brings no room.
+    for (;;) {
+        std::size_t wrote = 0;
+        ssize_t n;
+        while ((n = write(fd, block.data(), block.size())) > 0)
+            wrote += static_cast<std::size_t>(n);
+        ASSERT_EQ(errno, EAGAIN);
+        if (wrote == 0)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+} // namespace
+
+TEST_F(SerialPortTest, AWriteThatCannotLeaveEndsAtItsTimeoutOrAtAStop)
+{
+    for (bool byStop : {true, false}) {
+        SCOPED_TRACE(byStop ? "stop" : "timeout");
+        Pty pty;
+        PortEnv env(1, pty.Path());
+        CSerialPort port;
+        ASSERT_TRUE(port.OpenPort(&owner, 1));
+        ASSERT_TRUE(port.StartMonitor());
+        FillLine(pty);
+        const auto begin = std::chrono::steady_clock::now();
+        port.m_nWriteLength = 3;
+        port.QueueWrite(kStop);
+        if (byStop) {
+            PumpFor(200);
+            port.RequestStop();
+            Watchdog dog("stop during a write that cannot leave", 10);
+            ASSERT_TRUE(PumpUntil([&] { return !port.m_bAlive.load(); }, 3000));
+            EXPECT_TRUE(boxes.shown.empty());
+            continue;
+        }
+        // 1000 ms + 1000 ms per byte, then the error report; the thread goes on.
+        ASSERT_TRUE(PumpUntil([&] { return !boxes.shown.empty(); }, 20000));
+        EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(4000));
+        EXPECT_EQ(boxes.shown[0].text, std::strerror(ETIMEDOUT));
+        EXPECT_EQ(boxes.shown[0].caption, "Application Error");
+        EXPECT_TRUE(port.m_bAlive.load());
+        // The far end reads again: the next command goes out.
+        Bytes drained;
+        pty.Collect(drained);
+        port.QueueWrite(kPoll);
+        Bytes got;
+        ASSERT_TRUE(CollectUntil(pty, got, 3));
+        EXPECT_EQ(got, Bytes(kPoll, kPoll + 3));
+        EXPECT_EQ(boxes.shown.size(), 1u);
+    }
 }
 
 TEST_F(SerialPortTest, StopWinsOverAPendingWriteAndNothingIsSent)

@@ -152,9 +152,12 @@ void SimulatorLoop::ProcessWatch()
     const DeviceWatch::Changes c = m_watch.Read();
     if (c.closed == 0)
         return;
-    // While the tool held the device exclusively nobody else could open it, so
-    // this close is the tool's: its exclusive flag must not outlive it.
-    m_pty.ReleaseExclusive();
+    // The exclusive flag belongs to whoever opened the device first and must
+    // not outlive them; but root can open a held device too, and its close
+    // must not free the device under the holder. So the flag goes once the
+    // last opener has closed (on any close when the count is unknown).
+    if (!m_watch.Counting() || !m_watch.HasListener())
+        m_pty.ReleaseExclusive();
     if (!Listening())
         ListenerGone();
 }
