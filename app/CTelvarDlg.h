@@ -6,7 +6,9 @@
 #include <cstdint>
 
 #include <QIcon>
+#include <QPointer>
 
+#include "app/trend/CTrendWindow.h"
 #include "controls/CCustomDrawBtn.h"
 #include "controls/CCustomDrawCombox.h"
 #include "gauge/CRoundMeter.h"
@@ -38,6 +40,11 @@ public:
     int LastWidth() const { return m_nLastWidth; }
     int LastHeight() const { return m_nLastHeight; }
     const CRect& InitClient() const { return m_rcInitClient; }
+
+    // Shows the trend window beside the dialog, making it on first use; it
+    // then takes every accepted frame. Asked again, it is raised.
+    void OpenTrendWindow();
+    CTrendWindow* TrendWindow() const { return m_pTrendWnd.data(); }
 
     // Message handlers; the message map routes to them.
     void OnPaint();
@@ -96,6 +103,8 @@ private:
     void ShowPortClosed();
     void ReportLostRecordLines();
     void ZeroChannel(int nChannel);
+    // The context menu item and the shortcut that open the trend window.
+    void SetUpTrendAccess();
 
     CRoundMeter m_meter1;
     CRoundMeter m_meter2;
@@ -133,4 +142,6 @@ private:
     bool m_bEnding = false;
     // A frame of the batch being delivered has texts not shown yet.
     bool m_bLabelsPending = false;
+    // Made on first use; a child window of the dialog.
+    QPointer<CTrendWindow> m_pTrendWnd;
 };

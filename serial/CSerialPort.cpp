@@ -262,6 +262,7 @@ void CSerialPort::DrainInput()
             return; // a failed read delivers nothing
         }
         m_nEmptyWakeups = 0;
+        const auto readTime = std::chrono::steady_clock::now();
         batch->resize(static_cast<std::size_t>(n));
         if (budget > 0)
             budget -= n;
@@ -269,9 +270,11 @@ void CSerialPort::DrainInput()
         CWnd* owner = m_pOwnerWnd;
         const UINT portNumber = m_nPortNumber;
         const bool delivered =
-            m_handOver.Send([owner, portNumber, batch, delivering = m_pDelivering](const std::atomic<bool>& cancelled) {
+            m_handOver.Send([owner, portNumber, batch, delivering = m_pDelivering, readAt = m_pReadTime,
+                             readTime](const std::atomic<bool>& cancelled) {
                 if (!owner)
                     return;
+                *readAt = readTime;
                 ++*delivering;
                 struct Done {
                     std::atomic<int>& depth;
