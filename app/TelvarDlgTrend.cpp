@@ -29,15 +29,17 @@ void CTelvarDlg::OpenTrendWindow()
         return;
     if (!m_pTrendWnd) {
         m_pTrendWnd = new CTrendWindow(m_state, dialog);
-        // Beside the dialog when the screen has room, else where the window manager puts it.
+        // Beside the dialog as far as the screen allows, and wholly on it.
         const QRect frame = dialog->frameGeometry();
         const QScreen* screen = dialog->screen() ? dialog->screen() : QGuiApplication::primaryScreen();
         if (screen) {
             const QRect avail = screen->availableGeometry();
-            const QSize size = m_pTrendWnd->size().boundedTo(avail.size());
+            // Room for the window manager's frame around it.
+            const QSize size = m_pTrendWnd->size().boundedTo(avail.size() - QSize(16, 48));
             m_pTrendWnd->resize(size);
-            if (frame.right() + 1 + size.width() <= avail.right() + 1)
-                m_pTrendWnd->move(frame.right() + 1, std::max(avail.top(), frame.top()));
+            const int x = std::max(avail.left(), std::min(frame.right() + 1, avail.right() + 1 - size.width() - 16));
+            const int y = std::max(avail.top(), std::min(frame.top(), avail.bottom() + 1 - size.height() - 48));
+            m_pTrendWnd->move(x, y);
         }
     }
     m_pTrendWnd->show();

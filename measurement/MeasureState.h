@@ -58,4 +58,5 @@ struct MeasureState {
     std::uint64_t m_nAcceptedFrames = 0;
     std::uint64_t m_nRefusedFrames = 0; // ten bytes collected, delimiters wrong
     std::uint64_t m_nResyncs = 0;       // frame boundary found, collecting began
+    std::uint64_t m_nRuns = 0;          // acquisition runs begun (recording set)
 };

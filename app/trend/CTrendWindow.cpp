@@ -53,12 +53,21 @@ QPalette LightPalette()
     return p;
 }
 
-// Enough decimals to tell the axis ticks apart, no more.
-int AxisDecimals(double range)
+// A tick step of 1, 2 or 5 times a power of ten giving about five ticks.
+double NiceStep(double range)
 {
     if (!(range > 0))
-        return 4;
-    return std::clamp(static_cast<int>(std::ceil(-std::log10(range / 5.0))) + 1, 0, 6);
+        return 1.0;
+    const double raw = range / 5.0;
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    const double f = raw / power;
+    return (f < 1.5 ? 1.0 : f < 3.5 ? 2.0 : f < 7.5 ? 5.0 : 10.0) * power;
+}
+
+// Enough decimals to show the step, no more.
+int StepDecimals(double step)
+{
+    return std::clamp(static_cast<int>(std::ceil(-std::log10(step) - 1e-9)), 0, 6);
 }
 
 QString Fixed(double v, int decimals = 4) { return QString::number(v, 'f', decimals); }
@@ -75,7 +84,7 @@ CTrendWindow::CTrendWindow(const MeasureState& state, QWidget* parent)
     setPalette(LightPalette());
     setAutoFillBackground(true);
 
-    m_bLastRecording = state.m_bRecording;
+    m_nRun = state.m_nRuns;
     m_nBaseAccepted = state.m_nAcceptedFrames;
     m_nBaseRefused = state.m_nRefusedFrames;
     m_nBaseResyncs = state.m_nResyncs;
@@ -134,6 +143,10 @@ CTrendWindow::CTrendWindow(const MeasureState& state, QWidget* parent)
         x->setLabelFormat(QStringLiteral("%.1f"));
         auto* y = new QValueAxis;
         y->setTitleText(QStringLiteral("角度 (°)"));
+        y->setTickType(QValueAxis::TicksDynamic);
+        x->setTickType(QValueAxis::TicksDynamic);
+        x->setTickAnchor(0.0);
+        x->setTickInterval(SPAN_SECONDS[m_span] / 4);
         chart->addAxis(x, Qt::AlignBottom);
         chart->addAxis(y, Qt::AlignLeft);
         series->attachAxis(x);
@@ -177,9 +190,7 @@ CTrendWindow::CTrendWindow(const MeasureState& state, QWidget* parent)
         }
     m_table->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_table->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    const int rowsHeight = m_table->horizontalHeader()->sizeHint().height() + 2 * m_table->verticalHeader()->defaultSectionSize()
-                           + 2 * m_table->frameWidth() + 2;
-    m_table->setFixedHeight(rowsHeight);
+    FitTable();
 
     m_line = new QLabel(this);
     m_line->setAccessibleName(QStringLiteral("线路统计"));
@@ -209,12 +220,14 @@ CTrendWindow::CTrendWindow(const MeasureState& state, QWidget* parent)
 
 CTrendWindow::~CTrendWindow() = default;
 
-void CTrendWindow::NewRun(const MeasureState& s)
+void CTrendWindow::NewRun(const MeasureState& s, bool inFrame)
 {
+    m_nRun = s.m_nRuns;
     m_store.Clear();
+    m_bDirty = true;
     m_bSinceOpening = false;
-    // This frame is the run's first accepted one.
-    m_nBaseAccepted = s.m_nAcceptedFrames - 1;
+    // Inside a frame, that frame is already counted and belongs to the run.
+    m_nBaseAccepted = s.m_nAcceptedFrames - (inFrame ? 1 : 0);
     m_nBaseRefused = s.m_nRefusedFrames;
     m_nBaseResyncs = s.m_nResyncs;
     m_bHaveOrigin = false;
@@ -222,9 +235,8 @@ void CTrendWindow::NewRun(const MeasureState& s)
 
 void CTrendWindow::AddFrame(const MeasureState& s, std::chrono::steady_clock::time_point readTime)
 {
-    if (s.m_bRecording && !m_bLastRecording)
-        NewRun(s);
-    m_bLastRecording = s.m_bRecording;
+    if (s.m_nRuns != m_nRun)
+        NewRun(s, true);
     if (!m_bHaveOrigin) {
         m_bHaveOrigin = true;
         m_origin = readTime;
@@ -309,6 +321,9 @@ void CTrendWindow::Refresh()
         for (const TrendPoint& p : points)
             list.append(QPointF(p.t, p.value));
         m_series[ch]->replace(list);
+        const double xStep = NiceStep((m_tViewEnd - m_tViewStart) * 5.0 / 8.0);
+        m_axisX[ch]->setTickInterval(xStep);
+        m_axisX[ch]->setLabelFormat(QStringLiteral("%.%1f").arg(StepDecimals(xStep)));
         m_axisX[ch]->setRange(m_tViewStart, m_tViewEnd);
 
         const TrendStatistics st = SpanStatistics(m_store, series, m_tViewStart, m_tViewEnd);
@@ -323,7 +338,10 @@ void CTrendWindow::Refresh()
             lo -= pad;
             hi += pad;
         }
-        m_axisY[ch]->setLabelFormat(QStringLiteral("%.%1f").arg(AxisDecimals(hi - lo)));
+        const double step = NiceStep(hi - lo);
+        m_axisY[ch]->setLabelFormat(QStringLiteral("%.%1f").arg(StepDecimals(step)));
+        m_axisY[ch]->setTickAnchor(std::floor(lo / step) * step);
+        m_axisY[ch]->setTickInterval(step);
         m_axisY[ch]->setRange(lo, hi);
 
         const QString cells[7] = {
@@ -340,6 +358,9 @@ void CTrendWindow::Refresh()
 
 void CTrendWindow::UpdateLineStats()
 {
+    // A run begun with no frame yet: its counts start now.
+    if (m_state.m_nRuns != m_nRun)
+        NewRun(m_state, false);
     const QString text =
         QStringLiteral("线路（%1）：已接收帧 %2    收集器拒收帧 %3    重新同步 %4")
             .arg(m_bSinceOpening ? QStringLiteral("自打开本窗口起") : QStringLiteral("本次运行"))
@@ -368,6 +389,21 @@ void CTrendWindow::AlignPlots()
             m_chart[ch]->setMargins(m);
         }
     }
+}
+
+void CTrendWindow::FitTable()
+{
+    // Exactly the two rows: no scrolling, no empty band.
+    m_table->resizeRowsToContents();
+    m_table->setFixedHeight(m_table->horizontalHeader()->sizeHint().height() + m_table->verticalHeader()->length()
+                            + 2 * m_table->frameWidth());
+}
+
+void CTrendWindow::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    FitTable();
+    m_bDirty = true;
 }
 
 void CTrendWindow::resizeEvent(QResizeEvent* event)

@@ -61,14 +61,16 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void OnSavePng();
     void OnSaveCsv();
-    void NewRun(const MeasureState& state);
+    void NewRun(const MeasureState& state, bool inFrame);
     void ComputeView();
     void UpdateLineStats();
     void AlignPlots();
+    void FitTable();
     void ShowCursor(int channel, const QPoint& pos);
     TrendSeries SeriesOf(int channel) const;
     void Fail(const char* text);
@@ -78,7 +80,7 @@ private:
 
     bool m_bHaveOrigin = false;
     std::chrono::steady_clock::time_point m_origin{};
-    bool m_bLastRecording = false;
+    std::uint64_t m_nRun = 0; // the run the data belongs to
     bool m_bSinceOpening = true; // the run had begun before the window saw it
     std::uint64_t m_nBaseAccepted = 0;
     std::uint64_t m_nBaseRefused = 0;
