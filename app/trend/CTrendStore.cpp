@@ -136,3 +136,45 @@ TrendSummary CTrendStore::Summarize(TrendSeries s, std::uint64_t a, std::uint64_
         sum.Add(Value(s, i), i);
     return sum;
 }
+
+TrendSummary CTrendStore::Extremes(TrendSeries s, std::uint64_t a, std::uint64_t b) const
+{
+    a = std::max(a, Begin());
+    b = std::min(b, m_end);
+    TrendSummary sum;
+    if (a >= b)
+        return sum;
+    sum.n = b - a;
+    sum.min = sum.max = Value(s, a);
+    sum.minIndex = sum.maxIndex = a;
+    auto scan = [&](std::uint64_t from, std::uint64_t to) {
+        for (std::uint64_t i = from; i < to; ++i) {
+            const double x = Value(s, i);
+            if (x < sum.min) {
+                sum.min = x;
+                sum.minIndex = i;
+            }
+            if (x > sum.max) {
+                sum.max = x;
+                sum.maxIndex = i;
+            }
+        }
+    };
+    // As Summarize: whole blocks by their summaries, the rest frame by frame.
+    const std::uint64_t firstWhole = std::min(b, (a + BLOCK - 1) / BLOCK * BLOCK);
+    scan(a, firstWhole);
+    std::uint64_t i = std::max(a, firstWhole);
+    for (; i + BLOCK <= b; i += BLOCK) {
+        const TrendSummary& block = m_summary[s][static_cast<std::size_t>((i / BLOCK) % m_blocks)];
+        if (block.min < sum.min) {
+            sum.min = block.min;
+            sum.minIndex = block.minIndex;
+        }
+        if (block.max > sum.max) {
+            sum.max = block.max;
+            sum.maxIndex = block.maxIndex;
+        }
+    }
+    scan(i, b);
+    return sum;
+}

@@ -66,6 +66,8 @@ public:
 
     // Summary of the held frames in [a, b).
     TrendSummary Summarize(TrendSeries s, std::uint64_t a, std::uint64_t b) const;
+    // Only the count and the extremes (with their indices) of [a, b): cheaper.
+    TrendSummary Extremes(TrendSeries s, std::uint64_t a, std::uint64_t b) const;
 
 private:
     std::size_t m_capacity;

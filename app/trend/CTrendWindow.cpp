@@ -5,6 +5,7 @@
 #include <QChartView>
 #include <QComboBox>
 #include <QEvent>
+#include <QGraphicsLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -31,8 +32,10 @@
 namespace {
 
 constexpr double SPAN_SECONDS[] = {10.0, 60.0, 600.0, 0.0};
-// 34 ms: never more than 30 pictures a second, even when the timer fires early.
+// 34 ms: never more than 30 pictures a second.
 constexpr int REFRESH_MS = 34;
+// The statistics and line counts, four times a second.
+constexpr int TEXT_MS = 250;
 
 const char* const STAT_HEADERS[] = {"帧数", "帧/秒", "最小值", "最大值", "平均值", "标准差", "峰峰值"};
 
@@ -154,6 +157,8 @@ CTrendWindow::CTrendWindow(const MeasureState& state, QWidget* parent)
         x->setRange(0, SPAN_SECONDS[m_span]);
         y->setRange(0, 360);
         auto* view = new QChartView(chart, m_plots);
+        // The whole chart changes with each picture anyway.
+        view->setViewportUpdateMode(QGraphicsView::FullViewportUpdate);
         view->setAccessibleName(QStringLiteral("通道%1趋势图").arg(ch + 1));
         view->setMinimumHeight(160);
         view->setMouseTracking(true);
@@ -213,9 +218,10 @@ CTrendWindow::CTrendWindow(const MeasureState& state, QWidget* parent)
     resize(900, 720);
     UpdateLineStats();
     m_timer.setTimerType(Qt::PreciseTimer);
-    connect(&m_timer, &QTimer::timeout, this, [this] { Refresh(); });
+    connect(&m_timer, &QTimer::timeout, this, [this] { Tick(); });
     m_timer.start(REFRESH_MS);
     m_sinceDraw.start();
+    m_sinceText.start();
 }
 
 CTrendWindow::~CTrendWindow() = default;
@@ -304,33 +310,69 @@ void CTrendWindow::ComputeView()
     }
 }
 
+void CTrendWindow::Tick()
+{
+    // A run begun with no frame yet: its counts start now.
+    if (m_state.m_nRuns != m_nRun)
+        NewRun(m_state, false);
+    if (!isVisible())
+        return;
+    // A new picture when something changed, at most 30 a second, and no
+    // more often than the time axis moves by two pixel columns: on a long
+    // span the pictures between would show next to nothing new, and each
+    // costs as much as the decoding of a hundred frames.
+    if (m_bDirty
+        && m_sinceDraw.elapsed() >= std::max<qint64>(REFRESH_MS - 1, std::llround(2 * m_dColumnSeconds * 1000)))
+        DrawPlots();
+    // Numbers changing 30 times a second cannot be read.
+    if (m_sinceText.elapsed() >= TEXT_MS) {
+        UpdateStatistics();
+        UpdateLineStats();
+    }
+}
+
 void CTrendWindow::Refresh()
 {
+    if (m_state.m_nRuns != m_nRun)
+        NewRun(m_state, false);
+    if (m_bDirty && isVisible())
+        DrawPlots();
+    UpdateStatistics();
     UpdateLineStats();
-    if (!m_bDirty || !isVisible())
-        return;
+}
+
+void CTrendWindow::DrawPlots()
+{
     m_bDirty = false;
+    m_sinceDraw.restart();
     ComputeView();
     const double dpr = devicePixelRatioF();
     for (int ch = 0; ch < 2; ++ch) {
         const TrendSeries series = SeriesOf(ch);
         const int columns = std::max(1, static_cast<int>(m_chart[ch]->plotArea().width() * dpr));
+        m_dColumnSeconds = (m_tViewEnd - m_tViewStart) / columns;
         const std::vector<TrendPoint> points = DecimateColumns(m_store, series, m_tViewStart, m_tViewEnd, columns);
         QList<QPointF> list;
         list.reserve(static_cast<qsizetype>(points.size()));
-        for (const TrendPoint& p : points)
+        // The value axis spans the data shown: the extremes of every column.
+        double lo = 0.0;
+        double hi = 0.0;
+        for (const TrendPoint& p : points) {
+            if (list.isEmpty()) {
+                lo = hi = p.value;
+            } else {
+                lo = std::min(lo, p.value);
+                hi = std::max(hi, p.value);
+            }
             list.append(QPointF(p.t, p.value));
+        }
         m_series[ch]->replace(list);
         const double xStep = NiceStep((m_tViewEnd - m_tViewStart) * 5.0 / 8.0);
         m_axisX[ch]->setTickInterval(xStep);
         m_axisX[ch]->setLabelFormat(QStringLiteral("%.%1f").arg(StepDecimals(xStep)));
         m_axisX[ch]->setRange(m_tViewStart, m_tViewEnd);
 
-        const TrendStatistics st = SpanStatistics(m_store, series, m_tViewStart, m_tViewEnd);
-        m_stats[ch] = st;
-        double lo = st.min;
-        double hi = st.max;
-        if (st.frames == 0) {
+        if (points.empty()) {
             lo = m_bTotal ? -360.0 : 0.0;
             hi = 360.0;
         } else {
@@ -343,7 +385,22 @@ void CTrendWindow::Refresh()
         m_axisY[ch]->setTickAnchor(std::floor(lo / step) * step);
         m_axisY[ch]->setTickInterval(step);
         m_axisY[ch]->setRange(lo, hi);
+        // Lay the chart out now, so that the changes make one repaint.
+        if (QGraphicsLayout* layout = m_chart[ch]->layout())
+            layout->activate();
+    }
+    m_bStatsDirty = true;
+    ++m_nPictures;
+}
 
+void CTrendWindow::UpdateStatistics()
+{
+    if (!m_bStatsDirty)
+        return;
+    m_bStatsDirty = false;
+    for (int ch = 0; ch < 2; ++ch) {
+        const TrendStatistics st = SpanStatistics(m_store, SeriesOf(ch), m_tViewStart, m_tViewEnd);
+        m_stats[ch] = st;
         const QString cells[7] = {
             QString::number(st.frames), Fixed(st.framesPerSecond, 1),
             st.frames ? Fixed(st.min) : QString(), st.frames ? Fixed(st.max) : QString(),
@@ -353,14 +410,11 @@ void CTrendWindow::Refresh()
             if (m_table->item(ch, c)->text() != cells[c])
                 m_table->item(ch, c)->setText(cells[c]);
     }
-    ++m_nPictures;
 }
 
 void CTrendWindow::UpdateLineStats()
 {
-    // A run begun with no frame yet: its counts start now.
-    if (m_state.m_nRuns != m_nRun)
-        NewRun(m_state, false);
+    m_sinceText.restart();
     const QString text =
         QStringLiteral("线路（%1）：已接收帧 %2    收集器拒收帧 %3    重新同步 %4")
             .arg(m_bSinceOpening ? QStringLiteral("自打开本窗口起") : QStringLiteral("本次运行"))

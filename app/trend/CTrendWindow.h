@@ -55,7 +55,8 @@ public:
     double ViewStart() const { return m_tViewStart; }
     double ViewEnd() const { return m_tViewEnd; }
     QChartView* ChartView(int channel) const { return m_view[channel]; }
-    // Redraws now if anything changed (the timer does it at most 30 times a second).
+    // Redraws now if anything changed, and updates the numbers (the timer
+    // does it at most 30 times a second, the numbers 4 times).
     void Refresh();
 
 protected:
@@ -68,6 +69,9 @@ private:
     void OnSaveCsv();
     void NewRun(const MeasureState& state, bool inFrame);
     void ComputeView();
+    void Tick();
+    void DrawPlots();
+    void UpdateStatistics();
     void UpdateLineStats();
     void AlignPlots();
     void FitTable();
@@ -96,6 +100,9 @@ private:
     TrendStatistics m_stats[2];
     unsigned long m_nPictures = 0;
     QElapsedTimer m_sinceDraw;
+    QElapsedTimer m_sinceText;
+    bool m_bStatsDirty = true;
+    double m_dColumnSeconds = 0.0; // time one pixel column of the plots stands for
     QTimer m_timer;
 
     QComboBox* m_cbQuantity = nullptr;

@@ -13,7 +13,7 @@ std::vector<TrendPoint> DecimateColumns(const CTrendStore& store, TrendSeries se
     for (int c = 0; c < columns && a < end; ++c) {
         const std::uint64_t b = c == columns - 1 ? end : std::min(end, store.LowerBound(t0 + width * (c + 1)));
         if (b > a) {
-            const TrendSummary s = store.Summarize(series, a, b);
+            const TrendSummary s = store.Extremes(series, a, b);
             const std::uint64_t first = s.minIndex < s.maxIndex ? s.minIndex : s.maxIndex;
             const std::uint64_t second = s.minIndex < s.maxIndex ? s.maxIndex : s.minIndex;
             points.push_back({store.Time(first), store.Value(series, first)});

@@ -85,7 +85,7 @@ TEST(TrendStore, TenMinutesAtOneKilohertzIsTheDefaultBound)
 }
 
 // Every range of the store, including ranges over the wrap, summarises as a
-// direct pass over its frames does.
+// direct pass over its frames does; so do its extremes alone.
 TEST(TrendStore, SummaryEqualsDirectComputation)
 {
     CTrendStore store(640);
@@ -120,6 +120,12 @@ TEST(TrendStore, SummaryEqualsDirectComputation)
             ASSERT_EQ(sum.maxIndex, mxAt);
             ASSERT_NEAR(sum.mean, mean, 1e-9 * std::max(1.0, std::fabs(mean)));
             ASSERT_NEAR(sum.m2, m2, 1e-7 * std::max(1.0, m2));
+            const TrendSummary ext = store.Extremes(static_cast<TrendSeries>(s), a, b);
+            ASSERT_EQ(ext.n, b - a);
+            ASSERT_EQ(ext.min, mn);
+            ASSERT_EQ(ext.max, mx);
+            ASSERT_EQ(ext.minIndex, mnAt);
+            ASSERT_EQ(ext.maxIndex, mxAt);
         }
     }
 }
