@@ -8,7 +8,7 @@ CMAKE_RELEASE = cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDe
 CMAKE_TEST    = cmake -S . -B $(TEST_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
                 -DTELVAR_SANITIZE=ON -DTELVAR_BUILD_TESTS=ON -DTELVAR_BUILD_BENCH=OFF
 
-.PHONY: all deps build build-test test demo run bench clean
+.PHONY: all deps build build-test test demo run bench package clean
 
 all: build
 
@@ -38,6 +38,10 @@ demo: build
 # The tool for real hardware.
 run: build
 	@scripts/run $(BUILD_DIR)
+
+# The Debian package, built from the release tree: $(BUILD_DIR)/telvar_<version>_amd64.deb.
+package: build
+	@cd $(BUILD_DIR) && cpack -G DEB
 
 bench: build
 	@scripts/bench $(BUILD_DIR)

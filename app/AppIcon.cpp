@@ -8,14 +8,10 @@
 
 #include "app/resource.h"
 
-namespace {
-
 // A teal dial with a scale and a needle at about 40 degrees.
-QPixmap PaintLogo(int size)
+void PaintAppLogo(QPainter& p, int size)
 {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
+    p.save();
     p.setRenderHint(QPainter::Antialiasing);
     const double s = size / 128.0;
     p.scale(s, s);
@@ -35,6 +31,17 @@ QPixmap PaintLogo(int size)
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(20, 60, 110));
     p.drawEllipse(QPointF(64, 64), 8, 8);
+    p.restore();
+}
+
+namespace {
+
+QPixmap PaintLogo(int size)
+{
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    PaintAppLogo(p, size);
     return pixmap;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <unistd.h>
 #include <vector>
 
 #include "app/DialogTemplates.h"
@@ -9,6 +10,7 @@
 #include "measurement/RecordFile.h"
 #include "platform/File.h"
 #include "platform/MessageBox.h"
+#include "platform/ReplacementFile.h"
 
 BEGIN_MESSAGE_MAP(CSaveDialog, CDialogEx)
 ON_BN_CLICKED(IDC_SAVE_BROWSE, &CSaveDialog::OnBnClickedBrowse)
@@ -82,13 +84,21 @@ BOOL CSaveDialog::CopyRecordFile(const char* szSourcePath, const char* szDestPat
         AfxMessageBox("打开源文件失败！");
         return FALSE;
     }
-    // Never the record file itself: creating the target would empty the source.
-    CFile target;
-    if (SameFile(szSourcePath, szDestPath)
-        || !target.Open(szDestPath, CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive)) {
+    // Never the record file itself, and only a regular file or a new one: a
+    // FIFO, device or socket is refused before anything could block on it.
+    CReplacementFile target;
+    if (SameFile(szSourcePath, szDestPath) || !target.Open(szDestPath)) {
         AfxMessageBox("创建目标文件失败！");
         source.Close();
         return FALSE;
+    }
+    // The kernel copies without the round trip through our buffer where it
+    // can; whatever it leaves (another filesystem, an error) goes block by
+    // block, where a failure is seen as a read or a write failure.
+    for (;;) {
+        const ssize_t n = ::copy_file_range(source.Handle(), nullptr, target.Handle(), nullptr, 1 << 30, 0);
+        if (n <= 0)
+            break;
     }
     std::vector<BYTE> buffer(COPY_BLOCK_SIZE);
     for (;;) {
@@ -100,7 +110,9 @@ BOOL CSaveDialog::CopyRecordFile(const char* szSourcePath, const char* szDestPat
         if (n == 0)
             break;
     }
-    target.Close();
+    // Only a copy that is on the disk counts as done.
+    if (!target.Commit())
+        throw CCopyError(std::string("写入目标文件出错，复制未完成：") + std::strerror(errno));
     source.Close();
     return TRUE;
 }

@@ -28,9 +28,11 @@ public:
     void OnBnClickedOk();
     void OnBnClickedCancel();
 
-    // Copies source to target (UTF-8 paths). TRUE when the whole file was
-    // copied; FALSE, after its message, when a file cannot be opened. A failed
-    // read or write after that throws CCopyError.
+    // Copies source to target (UTF-8 paths) through a new file that replaces
+    // the target only when complete and on disk. TRUE when the whole file was
+    // copied; FALSE, after its message, when a file cannot be opened or the
+    // target is no regular file. A failed read or write after that throws
+    // CCopyError and leaves the target as it was.
     static BOOL CopyRecordFile(const char* szSourcePath, const char* szDestPath);
 
     const std::string& DestPath() const { return m_szDestPath; }

@@ -146,18 +146,7 @@ BOOL CTelvarDlg::OnInitDialog()
     for (int i = 0; i < 4; ++i)
         ComboInsertString(m_cbPort, i, PortText("串口%d", i + 1));
     ComboSetCurSel(m_cbPort, 0);
-    {
-        // Which device each number stands for right now.
-        const std::array<std::string, 4> devices = SerialPortDevices();
-        QString tip;
-        for (int i = 0; i < 4; ++i) {
-            if (i > 0)
-                tip += QLatin1Char('\n');
-            tip += QStringLiteral("串口%1: %2").arg(i + 1).arg(
-                devices[i].empty() ? QStringLiteral("无设备") : QString::fromStdString(devices[i]));
-        }
-        m_cbPort.setToolTip(tip);
-    }
+    UpdatePortToolTip();
 
     // 8. Bit widths.
     static const char* const widths[] = {"13Bit", "25Bit", "26Bit", "32Bit"};
@@ -318,7 +307,48 @@ void CTelvarDlg::DropDownList(int nID)
                         SWP_NOMOVE | SWP_NOZORDER | SWP_SHOWWINDOW);
 }
 
-void CTelvarDlg::OnCbnDropdownPort() { DropDownList(IDC_PORT); }
+void CTelvarDlg::OnCbnDropdownPort()
+{
+    // Adapters come and go: say what each number stands for now.
+    UpdatePortToolTip();
+    DropDownList(IDC_PORT);
+}
+
+void CTelvarDlg::UpdatePortToolTip()
+{
+    m_cbPort.setToolTip(QString::fromStdString(PortToolTipText(DescribeSerialPorts())));
+}
+
+std::string PortToolTipText(const std::array<SerialPortEntry, 4>& ports)
+{
+    std::string tip;
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        const SerialPortEntry& p = ports[i];
+        if (i > 0)
+            tip += '\n';
+        tip += PortText("串口%d: ", static_cast<int>(i) + 1);
+        if (p.device.empty()) {
+            tip += "无设备";
+            continue;
+        }
+        tip += p.device;
+        if (p.configured)
+            tip += PortText("（由 TELVAR_COM%d 指定）", static_cast<int>(i) + 1);
+        if (!p.info.driver.empty())
+            tip += "，驱动 " + p.info.driver;
+        if (!p.info.byId.empty())
+            tip += "\n    " + p.info.byId;
+        std::string usb;
+        for (const std::string* part : {&p.info.manufacturer, &p.info.product})
+            if (!part->empty())
+                usb += (usb.empty() ? "" : " ") + *part;
+        if (!p.info.serial.empty())
+            usb += (usb.empty() ? "" : "，") + std::string("序列号 ") + p.info.serial;
+        if (!usb.empty())
+            tip += "\n    " + usb;
+    }
+    return tip;
+}
 void CTelvarDlg::OnCbnDropdownDataType1() { DropDownList(IDC_DATA_TYPE1); }
 void CTelvarDlg::OnCbnDropdownDataType2() { DropDownList(IDC_DATA_TYPE2); }
 void CTelvarDlg::OnCbnDropdownBitWidth1() { DropDownList(IDC_BIT_WIDTH1); }
@@ -407,7 +437,9 @@ void CTelvarDlg::OnBnClickedOpenPort()
 {
     const int nPort = m_nPortIndex + 1;
     if (GetDlgItemText(IDC_OPEN_PORT) == "打开串口") {
+        ClearSerialOpenFailure();
         if (m_serialPort.OpenPort(this, static_cast<UINT>(nPort))) {
+            GetDlgItem(IDC_PORT_STATUS)->Widget()->setToolTip(QString());
             m_serialPort.StartMonitor();
             m_serialPort.m_nWriteLength = static_cast<int>(protocol::OPEN_COMMAND_LENGTH);
             m_serialPort.QueueWrite(m_byOpenCmd.data());
@@ -431,6 +463,12 @@ void CTelvarDlg::OnBnClickedOpenPort()
             else
                 GetDlgItem(IDC_OTHER_BITS_EDIT2)->EnableWindow(FALSE);
         } else {
+            // The message stays as it always was; why it failed goes beside it.
+            const SerialOpenFailure& failure = LastSerialOpenFailure();
+            std::fprintf(stderr, "%s\n", SerialOpenReasonLogLine(failure, static_cast<unsigned>(nPort)).c_str());
+            std::fflush(stderr);
+            GetDlgItem(IDC_PORT_STATUS)->Widget()->setToolTip(
+                QString::fromStdString(SerialOpenReasonText(failure, static_cast<unsigned>(nPort))));
             AfxMessageBox(PortText("没有发现串口%d或被占用", nPort), MB_OK | MB_ICONERROR);
             GetDlgItem(IDC_START)->EnableWindow(FALSE);
             GetDlgItem(IDC_PORT)->EnableWindow(TRUE);
@@ -444,6 +482,7 @@ void CTelvarDlg::OnBnClickedOpenPort()
 
 void CTelvarDlg::ShowPortClosed()
 {
+    GetDlgItem(IDC_PORT_STATUS)->Widget()->setToolTip(QString());
     SetDlgItemText(IDC_OPEN_PORT, "打开串口");
     GetDlgItem(IDC_PORT)->EnableWindow(TRUE);
     GetDlgItem(IDC_START)->EnableWindow(FALSE);

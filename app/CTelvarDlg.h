@@ -18,10 +18,15 @@
 #include "measurement/SampleDecoder.h"
 #include "platform/DialogEx.h"
 #include "platform/GdiObjects.h"
+#include "platform/SerialPortList.h"
 #include "serial/CSerialPort.h"
 
 // The window timer that polls the box in response mode.
 constexpr UINT_PTR POLL_TIMER_ID = 1;
+
+// The port tooltip's text: per number the device, its stable name and, for
+// USB adapters, maker, product and serial number.
+std::string PortToolTipText(const std::array<SerialPortEntry, 4>& ports);
 
 class CTelvarDlg : public CDialogEx, private IFrameSink {
 public:
@@ -95,6 +100,8 @@ private:
     void SetValueLabels(const MeasureState& state);
     void ResizeChildren();
     void DropDownList(int nID);
+    // The port combo's tooltip: the device behind each number at this moment.
+    void UpdatePortToolTip();
     void SendCommand(const BYTE* pBytes, int nLength);
     // Ends a run: the file closed, polling ended, optionally the stop command
     // and the save question, then the controls as in the ready state.

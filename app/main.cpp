@@ -3,10 +3,14 @@
 #include <ctime>
 
 #include <QEvent>
+#include <QGuiApplication>
 #include <QTimer>
 #include <QWidget>
 
+#include "app/AppInfo.h"
 #include "app/CTelvarApp.h"
+#include "app/CTelvarDlg.h"
+#include "app/CommandLine.h"
 #include "platform/DialogEx.h"
 #include "platform/MessageBox.h"
 
@@ -46,10 +50,32 @@ private:
 
 int main(int argc, char** argv)
 {
-    if (const char* v = std::getenv("TELVAR_EXIT_AFTER_SHOWN"); v && v[0] == '1') {
-        CDialogEx::SetModalHook([](CDialogEx& dlg) {
-            if (QWidget* w = dlg.GetSafeHwnd())
-                w->installEventFilter(new ShownProbe(dlg, w));
+    // Before Qt: --help, --version and usage errors need no display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    LaunchOptions options;
+    const CommandLineOutcome outcome = ParseCommandLine(arguments, options);
+    if (!outcome.run) {
+        std::fputs(outcome.out.c_str(), stdout);
+        std::fputs(outcome.err.c_str(), stderr);
+        return outcome.exitCode;
+    }
+    // Lets the desktop and Wayland shells match the window to its entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(TELVAR_APP_ID));
+
+    const char* probe = std::getenv("TELVAR_EXIT_AFTER_SHOWN");
+    const bool exitAfterShown = probe && probe[0] == '1';
+    if (exitAfterShown || options.Any()) {
+        CDialogEx::SetModalHook([exitAfterShown, options, first = true](CDialogEx& dlg) mutable {
+            if (exitAfterShown)
+                if (QWidget* w = dlg.GetSafeHwnd())
+                    w->installEventFilter(new ShownProbe(dlg, w));
+            // The steps run once, in the main dialog's loop, as the first clicks would.
+            auto* main = dynamic_cast<CTelvarDlg*>(&dlg);
+            if (first && main && options.Any())
+                QTimer::singleShot(0, dlg.GetSafeHwnd(), [main, options] { RunLaunchSteps(*main, options); });
+            first = false;
         });
     }
     return theApp.Run(argc, argv);

@@ -1,8 +1,10 @@
 // The main dialog's acquisition handlers: start and stop, work modes, polling,
 // channel settings and zero points. Built into the application, not into the
 // measurement library, since they work on the dialog's controls.
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "app/CSaveDialog.h"
@@ -115,13 +117,18 @@ void CTelvarDlg::EndAcquisition(bool bSendStop, bool bAskSave)
 {
     // 1. The file is complete and closed before anyone may copy it.
     m_state.m_bRecording = false;
-    m_fileRecord.Close();
+    // On the disk before the question, so that neither the export nor a power
+    // cut finds the last lines missing.
+    const bool bFlushed = m_fileRecord.Close();
+    const int nFlushError = errno;
     // 2, 3.
     if (bSendStop && IsDlgButtonChecked(IDC_CONTINUOUS))
         SendCommand(m_byStopCmd.data(), protocol::COMMAND_LENGTH);
     if (IsDlgButtonChecked(IDC_RESPONSE))
         KillTimer(POLL_TIMER_ID);
     ReportLostRecordLines();
+    if (!bFlushed)
+        AfxMessageBox(std::string("记录文件未能写入磁盘：") + std::strerror(nFlushError), MB_OK | MB_ICONERROR);
     // 4.
     if (bAskSave && AfxMessageBox("是否保存历史数据", MB_YESNO) == IDYES) {
         CSaveDialog dlg;

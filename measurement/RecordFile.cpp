@@ -89,4 +89,13 @@ bool CRecordFile::Append(MeasureState& state)
     return false;
 }
 
-void CRecordFile::Close() { m_file.Close(); }
+bool CRecordFile::Close()
+{
+    if (!m_file.IsOpen())
+        return true;
+    const bool flushed = m_file.Flush();
+    const int e = errno;
+    m_file.Close();
+    errno = e;
+    return flushed;
+}

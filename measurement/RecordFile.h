@@ -27,7 +27,9 @@ public:
     // Builds the frame's line and appends it. False when the write failed;
     // the line is then counted as lost.
     bool Append(MeasureState& state);
-    void Close();
+    // Flushes the file to disk (fsync), then closes it. False with errno set
+    // when the flush failed: the last lines may then not be on the disk.
+    bool Close();
     bool IsOpen() const { return m_file.IsOpen(); }
 
     // Lines that could not be written since the last Create.

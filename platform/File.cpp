@@ -1,5 +1,6 @@
 #include "platform/File.h"
 
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -103,6 +104,39 @@ long long CFile::SeekToEnd()
         return -1;
     }
     return static_cast<long long>(::lseek(m_fd, 0, SEEK_END));
+}
+
+bool CFile::Flush()
+{
+    if (m_fd < 0) {
+        errno = EBADF;
+        return false;
+    }
+    return FlushFileToDisk(m_fd, m_strPath);
+}
+
+namespace {
+std::atomic<FileFlushObserver> g_flushObserver{nullptr};
+std::atomic<void*> g_flushContext{nullptr};
+} // namespace
+
+void SetFileFlushObserver(FileFlushObserver observer, void* context)
+{
+    g_flushContext.store(context);
+    g_flushObserver.store(observer);
+}
+
+bool FlushFileToDisk(int fd, const std::string& path)
+{
+    int rc;
+    do
+        rc = ::fsync(fd);
+    while (rc != 0 && errno == EINTR);
+    const int e = errno;
+    if (FileFlushObserver fn = g_flushObserver.load())
+        fn(g_flushContext.load(), path, rc == 0);
+    errno = e;
+    return rc == 0;
 }
 
 bool SameFile(const std::string& a, const std::string& b)

@@ -36,6 +36,8 @@ public:
     bool Write(const void* buffer, std::size_t count);
     // Moves to the end; returns the new position or -1.
     long long SeekToEnd();
+    // Puts what was written on the disk (fsync). False with errno set.
+    bool Flush();
 
     int Handle() const { return m_fd; }
     const std::string& GetFilePath() const { return m_strPath; }
@@ -47,3 +49,10 @@ private:
 
 // True when a and b name the same existing file (same device and inode).
 bool SameFile(const std::string& a, const std::string& b);
+
+// Sees every flush of a file to disk, with the path it was made for and
+// whether it succeeded. For tests and diagnostics; null removes it.
+using FileFlushObserver = void (*)(void* context, const std::string& path, bool ok);
+void SetFileFlushObserver(FileFlushObserver observer, void* context);
+// Flushes fd to disk (fsync, retried on EINTR) and tells the observer.
+bool FlushFileToDisk(int fd, const std::string& path);

@@ -1,19 +1,18 @@
 #include "platform/SerialDevice.h"
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
-#include <dirent.h>
 #include <fcntl.h>
-#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include "platform/KernelObject.h"
+#include "platform/SerialAccess.h"
 
 using telvar_platform::KernelObject;
 using telvar_platform::ToObject;
@@ -37,134 +36,84 @@ int PortFd(HANDLE port)
     return o->fd;
 }
 
-// "ttyUSB12" with prefix "ttyUSB" gives 12; -1 when the rest is not a number.
-long DeviceIndex(const std::string& name, const std::string& prefix)
+} // namespace
+
+namespace
 {
-    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
-        return -1;
-    long n = 0;
-    for (std::size_t i = prefix.size(); i < name.size(); ++i) {
-        if (name[i] < '0' || name[i] > '9' || n > 100000)
-            return -1;
-        n = n * 10 + (name[i] - '0');
+
+HANDLE FailOpen(SerialOpenFailure::Kind kind, const std::string& path, int error, pid_t pid = 0,
+                const std::string& processName = {}, const std::string& lockPath = {})
+{
+    SerialOpenFailure f;
+    f.kind = kind;
+    f.device = path;
+    f.error = error;
+    f.pid = pid;
+    f.processName = processName;
+    f.lockPath = lockPath;
+    SetSerialOpenFailure(f);
+    errno = error;
+    return nullptr;
+}
+
+SerialOpenFailure::Kind KindOfOpenError(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENXIO:
+    case ENODEV: return SerialOpenFailure::Kind::NoDevice;
+    case EACCES:
+    case EPERM: return SerialOpenFailure::Kind::PermissionDenied;
+    case EBUSY: return SerialOpenFailure::Kind::HeldByProcess;
+    default: return SerialOpenFailure::Kind::Other;
     }
-    return n;
-}
-
-bool HasRealUart(const std::string& path)
-{
-    const int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == EBUSY; // held by someone: it is there
-    serial_struct info{};
-    const bool real = ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
-    close(fd);
-    return real;
-}
-
-std::string SamePath(const std::string& path)
-{
-    char* resolved = realpath(path.c_str(), nullptr);
-    if (!resolved)
-        return path;
-    std::string s(resolved);
-    free(resolved);
-    return s;
 }
 
 } // namespace
 
-std::vector<std::string> ListSerialDevices(const std::string& devDir)
-{
-    static const char* const kGroups[] = {"ttyUSB", "ttyACM", "ttyS"};
-    std::vector<std::pair<long, std::string>> groups[3];
-    if (DIR* dir = opendir(devDir.c_str())) {
-        while (dirent* e = readdir(dir)) {
-            const std::string name = e->d_name;
-            for (int g = 0; g < 3; ++g) {
-                const long index = DeviceIndex(name, kGroups[g]);
-                if (index >= 0) {
-                    groups[g].emplace_back(index, devDir + "/" + name);
-                    break;
-                }
-            }
-        }
-        closedir(dir);
-    }
-    std::vector<std::string> result;
-    for (int g = 0; g < 3; ++g) {
-        std::sort(groups[g].begin(), groups[g].end());
-        for (const auto& [index, path] : groups[g]) {
-            if (g == 2 && !HasRealUart(path))
-                continue;
-            result.push_back(path);
-        }
-    }
-    return result;
-}
+HANDLE OpenSerialDevice(const std::string& path) { return OpenSerialDevice(path, SerialOpenOptions{}); }
 
-std::array<std::string, 4> AssignSerialDevices(const std::array<std::string, 4>& configured,
-                                               const std::vector<std::string>& found)
+HANDLE OpenSerialDevice(const std::string& path, const SerialOpenOptions& options)
 {
-    std::vector<std::string> taken;
-    for (const auto& c : configured)
-        if (!c.empty())
-            taken.push_back(SamePath(c));
-    std::array<std::string, 4> result = configured;
-    std::size_t next = 0;
-    for (auto& slot : result) {
-        if (!slot.empty())
-            continue;
-        while (next < found.size() && std::find(taken.begin(), taken.end(), SamePath(found[next])) != taken.end())
-            ++next;
-        if (next < found.size())
-            slot = found[next++];
-    }
-    return result;
-}
+    ClearSerialOpenFailure();
+    using Kind = SerialOpenFailure::Kind;
+    if (path.empty())
+        return FailOpen(Kind::NoDevice, path, ENOENT);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return FailOpen(KindOfOpenError(errno), path, errno);
 
-std::array<std::string, 4> SerialPortDevices()
-{
-    std::array<std::string, 4> configured;
-    bool needFound = false;
-    for (UINT n = kFirstSerialPort; n <= kLastSerialPort; ++n) {
-        const std::string var = "TELVAR_COM" + std::to_string(n);
-        const char* value = std::getenv(var.c_str());
-        if (value && *value)
-            configured[n - 1] = value;
-        else
-            needFound = true;
-    }
-    return AssignSerialDevices(configured, needFound ? ListSerialDevices() : std::vector<std::string>{});
-}
+    // Whoever holds the device is asked before it is opened: opening a UART
+    // raises its modem lines.
+    std::string lockPath;
+    bool lockCreated = false;
+    if (const pid_t owner = TakeSerialLock(path, options.lockDir, lockPath, lockCreated))
+        return FailOpen(Kind::LockedByFile, path, EBUSY, owner, {}, lockPath);
+    auto fail = [&](Kind kind, int error, pid_t pid = 0, const std::string& name = {}) {
+        if (lockCreated)
+            ReleaseSerialLock(lockPath);
+        return FailOpen(kind, path, error, pid, name);
+    };
+    if (const std::optional<SerialHolder> holder = FindSerialHolder(path, options.procRoot))
+        return fail(Kind::HeldByProcess, EBUSY, holder->pid, holder->name);
 
-std::string SerialPortDevice(UINT portNumber)
-{
-    if (portNumber < kFirstSerialPort || portNumber > kLastSerialPort)
-        return {};
-    return SerialPortDevices()[portNumber - 1];
-}
-
-HANDLE OpenSerialDevice(const std::string& path)
-{
-    if (path.empty()) {
-        errno = ENOENT;
-        return nullptr;
-    }
     const int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
-        return nullptr;
+        return fail(KindOfOpenError(errno), errno);
     // The lock first: setting TIOCEXCL on a device someone else holds would
     // change their terminal.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int err = errno == EWOULDBLOCK ? EBUSY : errno;
         close(fd);
-        errno = err;
-        return nullptr;
+        return fail(KindOfOpenError(err), err);
     }
     // Not every device is a terminal; the line set-up reports that.
     ioctl(fd, TIOCEXCL);
-    return new KernelObject{KernelObject::Kind::SerialDevice, fd, false};
+    auto* object = new KernelObject{KernelObject::Kind::SerialDevice, fd, false};
+    if (lockCreated)
+        object->lockPath = lockPath;
+    return object;
 }
 
 BOOL ConfigureSerialLine(HANDLE port)

@@ -1,5 +1,5 @@
-// Serial devices over POSIX: finding the device behind a port number, opening
-// it exclusively, the fixed line settings, purge, queued input, read, write.
+// Serial devices over POSIX: opening a device exclusively, the fixed line
+// settings, purge, queued input, read, write.
 #pragma once
 
 #include <array>
@@ -8,34 +8,19 @@
 #include <string>
 #include <vector>
 
+#include "platform/SerialAccess.h"
+#include "platform/SerialPortList.h"
 #include "platform/Sync.h"
 #include "platform/WinTypes.h"
 
-// Port numbers the operator can choose.
-constexpr UINT kFirstSerialPort = 1;
-constexpr UINT kLastSerialPort = 4;
-
-// The device port number n (1 to 4) stands for at this moment: the path in
-// TELVAR_COM<n> when set, otherwise the next of the devices present (USB
-// adapters, then ACM modems, then on-board UARTs) not already named. Empty when
-// there is none.
-std::string SerialPortDevice(UINT portNumber);
-// The same for all four numbers, index 0 for port 1.
-std::array<std::string, 4> SerialPortDevices();
-
-// Serial devices present in devDir, in the order they are handed out:
-// ttyUSB*, ttyACM*, then ttyS* with a real UART behind them, each group in
-// numeric order.
-std::vector<std::string> ListSerialDevices(const std::string& devDir = "/dev");
-// Gives each port number without a configured device (empty entry) the next
-// found device that no configured entry names.
-std::array<std::string, 4> AssignSerialDevices(const std::array<std::string, 4>& configured,
-                                               const std::vector<std::string>& found);
-
 // Opens the device for reading and writing, non-blocking, without becoming the
-// controlling terminal, exclusively (flock and TIOCEXCL). Null on failure with
-// errno set; a device held by another opener fails with EBUSY.
+// controlling terminal, exclusively: refused while another process has it
+// open or holds its UUCP lock file (see SerialAccess.h); then the lock file,
+// flock and TIOCEXCL. Null on failure with errno set (a device held by
+// another opener fails with EBUSY) and LastSerialOpenFailure() telling why.
+// Closing the handle removes the lock file.
 HANDLE OpenSerialDevice(const std::string& path);
+HANDLE OpenSerialDevice(const std::string& path, const SerialOpenOptions& options);
 
 // Raw mode, 115200 baud, 8 data bits, no parity, 1 stop bit, receiver on,
 // modem status ignored, no flow control, RTS asserted (where the device has

@@ -371,3 +371,45 @@ TEST_F(AcquisitionTest, StopWithYesExportsAnIdenticalCopy)
     EXPECT_EQ(ReadFileBytes(RecordPath()).substr(0, 94), RecordHeaderBytes());
     EXPECT_EQ(Text(IDC_START), "开始");
 }
+
+namespace {
+
+// Every flush to disk, with the number of message boxes shown before it.
+struct FlushLog {
+    struct Entry {
+        std::string path;
+        bool ok;
+        std::size_t shownBefore;
+    };
+    const ScriptedPresenter* presenter = nullptr;
+    std::vector<Entry> entries;
+    static void Observe(void* context, const std::string& path, bool ok)
+    {
+        auto* log = static_cast<FlushLog*>(context);
+        log->entries.push_back({path, ok, log->presenter->shown.size()});
+    }
+};
+
+} // namespace
+
+TEST_F(AcquisitionTest, StopPutsTheRecordOnTheDiskBeforeTheQuestion)
+{
+    FlushLog flushes;
+    flushes.presenter = &presenter;
+    SetFileFlushObserver(&FlushLog::Observe, &flushes);
+    OpenPortOnPty();
+    StartAndSettle();
+    SendFrames({Frame(1, 2), Frame(3, 4), Frame(5, 6)});
+    ASSERT_TRUE(PumpUntil([&] { return ReadFileBytes(RecordPath()).size() > RecordHeaderBytes().size() + 30; }));
+    EXPECT_TRUE(flushes.entries.empty()); // not per line: a run at 1 kHz would wait on the disk
+    const std::size_t shownBefore = presenter.shown.size();
+    StopAndSettle();
+    SetFileFlushObserver(nullptr, nullptr);
+    ASSERT_EQ(flushes.entries.size(), 1u);
+    EXPECT_EQ(flushes.entries[0].path, RecordPath());
+    EXPECT_TRUE(flushes.entries[0].ok);
+    // Before the question was asked.
+    EXPECT_EQ(flushes.entries[0].shownBefore, shownBefore);
+    ASSERT_EQ(presenter.shown.size(), shownBefore + 1);
+    EXPECT_EQ(presenter.shown.back().text, "是否保存历史数据");
+}

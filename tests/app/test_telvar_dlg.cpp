@@ -6,6 +6,7 @@
 #include <QAbstractItemView>
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/wait.h>
 
 #include "measurement/RecordFile.h"
 
@@ -209,6 +210,47 @@ TEST_F(TelvarDlgTest, EveryDropDownOpensItsList100PixelsBelowTheField)
     }
 }
 
+TEST_F(TelvarDlgTest, ThePortTooltipIsBuiltAgainAtEveryDropDown)
+{
+    QComboBox& combo = ComboOf(IDC_PORT);
+    const std::string first = combo.toolTip().toStdString();
+    EXPECT_NE(first.find("串口2: " + Home() + "/no-such-device（由 TELVAR_COM2 指定）"), std::string::npos) << first;
+    // An adapter plugged in after start-up shows at the next drop-down.
+    PtyBox plugged;
+    ::setenv("TELVAR_COM2", plugged.Path().c_str(), 1);
+    combo.showPopup();
+    combo.hidePopup();
+    const std::string second = combo.toolTip().toStdString();
+    EXPECT_NE(second.find("串口2: " + plugged.Path() + "（由 TELVAR_COM2 指定）"), std::string::npos) << second;
+    EXPECT_NE(second.find("串口1: " + Home() + "/no-such-device"), std::string::npos) << second;
+    ::unsetenv("TELVAR_COM3");
+    ::unsetenv("TELVAR_COM4");
+    combo.showPopup();
+    combo.hidePopup();
+    const std::string third = combo.toolTip().toStdString();
+    // Left to what is found: here no device, or whatever this machine has.
+    EXPECT_EQ(third.find("TELVAR_COM3"), std::string::npos) << third;
+    EXPECT_NE(third.find("串口3: "), std::string::npos) << third;
+}
+
+TEST(PortToolTip, NamesDeviceStableNameAndUsbAdapter)
+{
+    std::array<SerialPortEntry, 4> ports;
+    ports[0].device = "/dev/ttyUSB0";
+    ports[0].info = {"/dev/ttyUSB0", "ttyUSB0", "ftdi_sio", "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10XK3-if00-port0",
+                     "FTDI", "FT232R USB UART", "A10XK3"};
+    ports[1].device = "/dev/ttyS1";
+    ports[1].info = {"/dev/ttyS1", "ttyS1", "serial", "", "", "", ""};
+    ports[2].device = "/tmp/box";
+    ports[2].configured = true;
+    EXPECT_EQ(PortToolTipText(ports), "串口1: /dev/ttyUSB0，驱动 ftdi_sio\n"
+                                      "    /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10XK3-if00-port0\n"
+                                      "    FTDI FT232R USB UART，序列号 A10XK3\n"
+                                      "串口2: /dev/ttyS1，驱动 serial\n"
+                                      "串口3: /tmp/box（由 TELVAR_COM3 指定）\n"
+                                      "串口4: 无设备");
+}
+
 TEST_F(TelvarDlgTest, FailedOpenOfAnAbsentPort)
 {
     Choose(IDC_PORT, 2);
@@ -225,6 +267,53 @@ TEST_F(TelvarDlgTest, FailedOpenOfAnAbsentPort)
     EXPECT_TRUE(Enabled(IDC_PORT));
     for (int id : SETTINGS)
         EXPECT_FALSE(Enabled(id)) << id;
+}
+
+TEST_F(TelvarDlgTest, AFailedOpenSaysWhyInTheStatusTooltipAndOnStderr)
+{
+    PtyBox box;
+    // Another program holding the device without a lock.
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        for (int fd = 3; fd < 1024; ++fd) // none of the test's own, the line's far end among them
+            ::close(fd);
+        if (::open(box.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK) >= 0)
+            ::execlp("sleep", "sleep", "60", static_cast<char*>(nullptr));
+        ::_exit(3);
+    }
+    ASSERT_TRUE(PumpUntil([&] { return ReadFileBytes("/proc/" + std::to_string(holder) + "/comm") == "sleep\n"; }));
+    const std::string absent = Home() + "/no-such-device";
+    struct Case {
+        const char* device;
+        std::string tooltip;
+        std::string line;
+    };
+    const Case cases[] = {
+        {absent.c_str(), "原因：设备 " + absent + " 不存在", "telvar: port 1: " + absent + ": no such device"},
+        {box.Path().c_str(), "原因：" + box.Path() + " 已被其他程序占用（PID " + std::to_string(holder) + "，sleep）",
+         "telvar: port 1: " + box.Path() + ": held by another program: PID " + std::to_string(holder) + " (sleep)"},
+    };
+    for (const Case& c : cases) {
+        presenter.shown.clear();
+        ::setenv("TELVAR_COM1", c.device, 1);
+        ::testing::internal::CaptureStderr();
+        Click(IDC_OPEN_PORT);
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        // The message and status stay as they always were.
+        ASSERT_EQ(presenter.shown.size(), 1u) << c.device;
+        EXPECT_EQ(presenter.shown[0].text, "没有发现串口1或被占用");
+        EXPECT_EQ(Text(IDC_PORT_STATUS), "串口1打开失败");
+        EXPECT_EQ(Text(IDC_OPEN_PORT), "打开串口");
+        EXPECT_EQ(W(IDC_PORT_STATUS)->toolTip().toStdString(), c.tooltip);
+        EXPECT_EQ(err, c.line + "\n");
+    }
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    // Free again: it opens, and the reason is gone.
+    ::setenv("TELVAR_COM1", box.Path().c_str(), 1);
+    Click(IDC_OPEN_PORT);
+    EXPECT_EQ(Text(IDC_PORT_STATUS), "串口1已打开");
+    EXPECT_TRUE(W(IDC_PORT_STATUS)->toolTip().isEmpty());
 }
 
 TEST_F(TelvarDlgTest, OpenSendsTheOpenCommandOnceAndUnlocksTheSettings)
