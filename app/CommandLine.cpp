@@ -143,6 +143,9 @@ void RunLaunchSteps(CTelvarDlg& dlg, const LaunchOptions& options)
         if (auto* button = qobject_cast<QAbstractButton*>(widget(id)))
             button->click();
     };
+    // First, so that the window sees the run from its start.
+    if (options.trend)
+        dlg.OpenTrendWindow();
     if (options.port) {
         auto* combo = qobject_cast<QComboBox*>(widget(IDC_PORT));
         const int index = *options.port - 1;
@@ -155,6 +158,4 @@ void RunLaunchSteps(CTelvarDlg& dlg, const LaunchOptions& options)
         click(IDC_OPEN_PORT);
     if (options.start)
         click(IDC_START);
-    if (options.trend)
-        dlg.OpenTrendWindow();
 }

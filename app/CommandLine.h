@@ -35,6 +35,6 @@ struct CommandLineOutcome {
 // options out (those are accepted and left for Qt).
 CommandLineOutcome ParseCommandLine(const QStringList& arguments, LaunchOptions& options);
 
-// The operator's clicks that the options stand for, in order: choose the port,
-// 打开串口, 开始, 趋势图…. Each runs only when its control is enabled, as a click would.
+// The operator's clicks that the options stand for, in order: 趋势图…, choose
+// the port, 打开串口, 开始. Each runs only when its control is enabled, as a click would.
 void RunLaunchSteps(CTelvarDlg& dlg, const LaunchOptions& options);
