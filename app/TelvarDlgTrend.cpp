@@ -38,7 +38,9 @@ void CTelvarDlg::OpenTrendWindow()
             const QSize size = m_pTrendWnd->size().boundedTo(avail.size() - QSize(16, 48));
             m_pTrendWnd->resize(size);
             const int x = std::max(avail.left(), std::min(frame.right() + 1, avail.right() + 1 - size.width() - 16));
-            const int y = std::max(avail.top(), std::min(frame.top(), avail.bottom() + 1 - size.height() - 48));
+            // Before it is shown the window has no frame yet: the position is
+            // its inside's, so leave room above for the title bar.
+            const int y = std::max(avail.top() + 32, std::min(frame.top() + 32, avail.bottom() + 1 - size.height() - 16));
             m_pTrendWnd->move(x, y);
         }
     }
