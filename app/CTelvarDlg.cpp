@@ -9,6 +9,7 @@
 #include "app/AppIcon.h"
 #include "app/DialogTemplates.h"
 #include "app/resource.h"
+#include "app/trend/CTrendWindow.h"
 #include "platform/SerialDevice.h"
 #include "platform/MessageBox.h"
 #include "platform/RepaintLimiter.h"
@@ -81,6 +82,7 @@ CTelvarDlg::~CTelvarDlg()
     // The window goes first, while every member is still whole; bytes the
     // serial worker still delivers while its destructor waits are dropped.
     m_bEnding = true;
+    delete m_pTrendWnd.data();
     DestroyWindow();
 }
 
@@ -236,6 +238,7 @@ BOOL CTelvarDlg::OnInitDialog()
     // Every frame changes the gauges and labels: at 1 kHz, painting each one
     // would take most of a core for changes no screen can show.
     CRepaintLimiter::Install(GetSafeHwnd());
+    SetUpTrendAccess();
 
     // 18.
     return TRUE;
@@ -381,6 +384,9 @@ void CTelvarDlg::ShowGauges(const MeasureState& state)
     m_meter1.update();
     m_meter2.m_dValue = state.m_dRelAngle2;
     m_meter2.update();
+    if (m_pTrendWnd)
+        m_pTrendWnd->AddFrame(state, m_serialPort.IsDelivering() ? m_serialPort.DeliveryReadTime()
+                                                                 : std::chrono::steady_clock::now());
 }
 
 void CTelvarDlg::AppendRecord(MeasureState& state)

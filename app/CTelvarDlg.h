@@ -8,7 +8,9 @@
 #include <vector>
 
 #include <QIcon>
+#include <QPointer>
 
+#include "app/trend/CTrendWindow.h"
 #include "controls/CCustomDrawBtn.h"
 #include "controls/CCustomDrawCombox.h"
 #include "gauge/CRoundMeter.h"
@@ -45,6 +47,11 @@ public:
     int LastWidth() const { return m_nLastWidth; }
     int LastHeight() const { return m_nLastHeight; }
     const CRect& InitClient() const { return m_rcInitClient; }
+
+    // Shows the trend window beside the dialog, making it on first use; it
+    // then takes every accepted frame. Asked again, it is raised.
+    void OpenTrendWindow();
+    CTrendWindow* TrendWindow() const { return m_pTrendWnd.data(); }
 
     // Message handlers; the message map routes to them.
     void OnPaint();
@@ -105,6 +112,8 @@ private:
     void ShowPortClosed();
     void ReportLostRecordLines();
     void ZeroChannel(int nChannel);
+    // The context menu item and the shortcut that open the trend window.
+    void SetUpTrendAccess();
 
     CRoundMeter m_meter1;
     CRoundMeter m_meter2;
@@ -149,4 +158,6 @@ private:
     // must not end it a second time.
     bool m_bEndingRun = false;
     bool m_bLostWhileEnding = false;
+    // Made on first use; a child window of the dialog.
+    QPointer<CTrendWindow> m_pTrendWnd;
 };

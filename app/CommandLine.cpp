@@ -15,6 +15,7 @@ namespace {
 const QString PORT = QStringLiteral("port");
 const QString OPEN = QStringLiteral("open");
 const QString START = QStringLiteral("start");
+const QString TREND = QStringLiteral("trend");
 
 // Qt's own options (QGuiApplication, QApplication, the xcb plugin): accepted
 // here and left in argv for Qt, as before the tool had a command line.
@@ -71,6 +72,7 @@ CommandLineOutcome ParseCommandLine(const QStringList& arguments, LaunchOptions&
                                         QStringLiteral("N")));
     parser.addOption(QCommandLineOption(OPEN, QStringLiteral("然后打开该串口，如同点击“打开串口”。")));
     parser.addOption(QCommandLineOption(START, QStringLiteral("然后以窗口中的设置开始采集，如同点击“开始”；需要 --open。")));
+    parser.addOption(QCommandLineOption(TREND, QStringLiteral("同时打开趋势图窗口，如同选择右键菜单的“趋势图…”。")));
     for (const char* name : QT_VALUE_OPTIONS) {
         QCommandLineOption o(QString::fromLatin1(name), QString(), QStringLiteral("value"));
         o.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -124,6 +126,7 @@ CommandLineOutcome ParseCommandLine(const QStringList& arguments, LaunchOptions&
     }
     options.open = parser.isSet(OPEN);
     options.start = parser.isSet(START);
+    options.trend = parser.isSet(TREND);
     if (options.start && !options.open)
         return UsageError(program, QStringLiteral("--start 需要 --open：串口打开之后才能开始。"));
     return CommandLineOutcome{};
@@ -140,6 +143,9 @@ void RunLaunchSteps(CTelvarDlg& dlg, const LaunchOptions& options)
         if (auto* button = qobject_cast<QAbstractButton*>(widget(id)))
             button->click();
     };
+    // First, so that the window sees the run from its start.
+    if (options.trend)
+        dlg.OpenTrendWindow();
     if (options.port) {
         auto* combo = qobject_cast<QComboBox*>(widget(IDC_PORT));
         const int index = *options.port - 1;

@@ -19,8 +19,9 @@ struct LaunchOptions {
     std::optional<int> port; // --port N: 1 to LAUNCH_PORT_COUNT
     bool open = false;       // --open
     bool start = false;      // --start
+    bool trend = false;      // --trend
 
-    bool Any() const { return port.has_value() || open || start; }
+    bool Any() const { return port.has_value() || open || start || trend; }
 };
 
 struct CommandLineOutcome {
@@ -34,6 +35,6 @@ struct CommandLineOutcome {
 // options out (those are accepted and left for Qt).
 CommandLineOutcome ParseCommandLine(const QStringList& arguments, LaunchOptions& options);
 
-// The operator's clicks that the options stand for, in order: choose the port,
-// 打开串口, 开始. Each runs only when its control is enabled, as a click would.
+// The operator's clicks that the options stand for, in order: 趋势图…, choose
+// the port, 打开串口, 开始. Each runs only when its control is enabled, as a click would.
 void RunLaunchSteps(CTelvarDlg& dlg, const LaunchOptions& options);

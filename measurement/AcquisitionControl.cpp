@@ -93,6 +93,7 @@ void CTelvarDlg::OnBnClickedStart()
 
     // 7, 8.
     m_state.m_bRecording = true;
+    ++m_state.m_nRuns;
     SetDlgItemText(IDC_START, "停止");
     for (int id : {IDC_INTERVAL, IDC_CONTINUOUS, IDC_RESPONSE, IDC_OPEN_PORT})
         GetDlgItem(id)->EnableWindow(FALSE);

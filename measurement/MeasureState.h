@@ -3,6 +3,7 @@
 // user-interface thread.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "measurement/ByteArray.h"
@@ -51,4 +52,11 @@ struct MeasureState {
     bool m_bSyncArmed = false;
     bool m_bCollecting = false;
     bool m_bRecording = false;
+
+    // Line quality since the state was made, for display only: no decoded
+    // value or text depends on them.
+    std::uint64_t m_nAcceptedFrames = 0;
+    std::uint64_t m_nRefusedFrames = 0; // ten bytes collected, delimiters wrong
+    std::uint64_t m_nResyncs = 0;       // frame boundary found, collecting began
+    std::uint64_t m_nRuns = 0;          // acquisition runs begun (recording set)
 };

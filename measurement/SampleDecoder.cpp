@@ -119,9 +119,12 @@ bool HandleReceivedByte(MeasureState& s, int nPortIndex, BYTE b, UINT p, IFrameS
         s.m_arrFrame.Add(b);
         if (s.m_arrFrame.GetSize() == protocol::FRAME_LENGTH) {
             if (SplitFrame(s.m_arrFrame, s.m_arrChannel1, s.m_arrChannel2)) {
+                // Counted first, so that the sink sees this frame in the count.
+                ++s.m_nAcceptedFrames;
                 DecodeFrame(s, sink);
                 accepted = true;
             } else {
+                ++s.m_nRefusedFrames;
                 s.m_arrFrame.RemoveAll();
                 s.m_arrChannel1.RemoveAll();
                 s.m_arrChannel2.RemoveAll();
@@ -135,8 +138,10 @@ bool HandleReceivedByte(MeasureState& s, int nPortIndex, BYTE b, UINT p, IFrameS
     if (b == protocol::FRAME_DELIMITER) {
         if (!s.m_bSyncArmed && !s.m_bCollecting)
             s.m_bSyncArmed = true;
-        else if (s.m_bSyncArmed && !s.m_bCollecting)
+        else if (s.m_bSyncArmed && !s.m_bCollecting) {
             s.m_bCollecting = true;
+            ++s.m_nResyncs;
+        }
     }
     return accepted;
 }

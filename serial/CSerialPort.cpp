@@ -366,22 +366,25 @@ void CSerialPort::Receive(bool woken, Take take)
             return; // a failed read delivers nothing
         }
         m_nEmptyWakeups = 0;
+        const auto readTime = std::chrono::steady_clock::now();
         batch->resize(static_cast<std::size_t>(n));
         if (budget > 0)
             budget -= n;
 
-        if (!Deliver(batch))
+        if (!Deliver(batch, readTime))
             return; // the owner is going; the stop follows
     }
 }
 
-bool CSerialPort::Deliver(const std::shared_ptr<std::vector<BYTE>>& batch)
+bool CSerialPort::Deliver(const std::shared_ptr<std::vector<BYTE>>& batch, Clock::time_point readTime)
 {
     CWnd* owner = m_pOwnerWnd;
     const UINT portNumber = m_nPortNumber;
-    return m_handOver.Send([owner, portNumber, batch, delivering = m_pDelivering](const std::atomic<bool>& cancelled) {
+    return m_handOver.Send([owner, portNumber, batch, delivering = m_pDelivering, readAt = m_pReadTime,
+                            readTime](const std::atomic<bool>& cancelled) {
         if (!owner)
             return;
+        *readAt = readTime;
         ++*delivering;
         struct Done {
             std::atomic<int>& depth;
@@ -420,6 +423,7 @@ void CSerialPort::FlushWriteBuffer()
 
     HANDLE port = m_hPort.load();
     auto before = std::make_shared<std::vector<BYTE>>();
+    Clock::time_point beforeRead{};
     BOOL ok;
     int err;
     {
@@ -435,6 +439,7 @@ void CSerialPort::FlushWriteBuffer()
             const std::size_t had = before->size();
             before->resize(had + static_cast<std::size_t>(queued));
             const long n = ReadSerial(port, before->data() + had, static_cast<std::size_t>(queued));
+            beforeRead = Clock::now();
             before->resize(had + static_cast<std::size_t>(std::max(n, 0L)));
             if (n <= 0)
                 break;
@@ -445,7 +450,7 @@ void CSerialPort::FlushWriteBuffer()
         m_lastWriteEnd = Clock::now();
     }
     if (!before->empty())
-        Deliver(before);
+        Deliver(before, beforeRead);
     if (ok || err == ECANCELED)
         return;
     if (IsLineGone(err))

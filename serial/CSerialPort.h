@@ -73,6 +73,8 @@ public:
     // delivered: a WM_SERIAL_BATCH_DONE follows unless the delivery is cut
     // short.
     bool IsDelivering() const { return *m_pDelivering > 0; }
+    // While delivering: when the bytes being delivered were read.
+    std::chrono::steady_clock::time_point DeliveryReadTime() const { return *m_pReadTime; }
 
     static UINT MonitorProc(void* pParam);
     void FlushWriteBuffer();
@@ -116,7 +118,8 @@ private:
     void ServeDeliverRequest();
     // Hands the bytes to the owner and waits until it has handled them; false
     // when the owner is going.
-    bool Deliver(const std::shared_ptr<std::vector<BYTE>>& batch);
+    // readTime: when the read that brought the batch returned.
+    bool Deliver(const std::shared_ptr<std::vector<BYTE>>& batch, std::chrono::steady_clock::time_point readTime);
     BOOL Enqueue(const BYTE* pBytes, int nLength, bool poll);
     void WaitForThreadEnd();
     void ReportError(int err);
@@ -129,6 +132,9 @@ private:
     // Deliveries in progress (they nest when one waits for a reopened port),
     // shared with the delivery jobs.
     std::shared_ptr<std::atomic<int>> m_pDelivering = std::make_shared<std::atomic<int>>(0);
+    // Written and read on the user-interface thread only, by the delivery jobs.
+    std::shared_ptr<std::chrono::steady_clock::time_point> m_pReadTime =
+        std::make_shared<std::chrono::steady_clock::time_point>();
     std::thread m_thread;
 
     std::mutex m_queueLock; // the request queue and the staging buffer

@@ -86,7 +86,7 @@ TEST(CommandLine, HelpAndVersionPrintAndEndWithSuccess)
         EXPECT_EQ(out.exitCode, 0);
         EXPECT_TRUE(out.err.empty());
         EXPECT_EQ(out.out.rfind("用法：telvar [选项]\n", 0), 0u) << out.out;
-        for (const char* listed : {"--help", "--version", "--port <N>", "--open", "--start"})
+        for (const char* listed : {"--help", "--version", "--port <N>", "--open", "--start", "--trend"})
             EXPECT_NE(out.out.find(listed), std::string::npos) << listed;
         EXPECT_EQ(out.out.find("platform"), std::string::npos); // Qt's options stay out of it
     }
@@ -114,6 +114,37 @@ TEST_F(LaunchStepsTest, NoOptionsLeaveTheStartUpStateAlone)
     EXPECT_FALSE(Enabled(IDC_START));
     EXPECT_TRUE(presenter.shown.empty());
     EXPECT_TRUE(writes.Snapshot().empty());
+}
+
+TEST(CommandLine, TrendIsReadAloneAndWithTheOthers)
+{
+    for (const auto& args : {Args({"--trend"}), Args({"--port", "2", "--open", "--start", "--trend"})}) {
+        LaunchOptions options;
+        const CommandLineOutcome out = ParseCommandLine(args, options);
+        EXPECT_TRUE(out.run) << out.err;
+        EXPECT_TRUE(options.trend);
+        EXPECT_TRUE(options.Any());
+    }
+    LaunchOptions options;
+    ParseCommandLine(Args({"--open"}), options);
+    EXPECT_FALSE(options.trend);
+}
+
+TEST_F(LaunchStepsTest, TrendOpensTheTrendWindowOnceAndNothingElse)
+{
+    ASSERT_EQ(dlg->TrendWindow(), nullptr);
+    LaunchOptions options;
+    options.trend = true;
+    RunLaunchSteps(*dlg, options);
+    ASSERT_NE(dlg->TrendWindow(), nullptr);
+    EXPECT_TRUE(dlg->TrendWindow()->isVisible());
+    EXPECT_EQ(Text(IDC_PORT_STATUS), "串口未打开");
+    EXPECT_TRUE(presenter.shown.empty());
+    // Asked again (by the menu, say), it is the same window.
+    CTrendWindow* first = dlg->TrendWindow();
+    dlg->OpenTrendWindow();
+    EXPECT_EQ(dlg->TrendWindow(), first);
+    EXPECT_EQ(dlg->GetSafeHwnd()->findChildren<CTrendWindow*>().size(), 1);
 }
 
 TEST_F(LaunchStepsTest, PortOnlySelectsItWithoutOpening)
