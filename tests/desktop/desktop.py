@@ -500,7 +500,8 @@ class Telvar:
     def x_window(self, title):
         """The X window id of the tool's visible top-level window called `title`."""
         def find():
-            out = self.desktop.xdotool_out("search", "--onlyvisible", "--pid", self.proc.pid,
+            # --all: xdotool otherwise takes any window matching either the pid or the name.
+            out = self.desktop.xdotool_out("search", "--all", "--onlyvisible", "--pid", self.proc.pid,
                                            "--name", "^" + re.escape(title) + "$").split()
             return int(out[0]) if out else None
         return wait_for(find, "an X window %r" % title)

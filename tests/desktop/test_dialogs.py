@@ -53,9 +53,21 @@ class ExportDialog(desktop.TestCase):
         t = self.start_tool(boxsim=["--frames", "30"])
         self.run_and_stop(t)
         wid = t.x_window("保存")
+        # What the tool asks of any window manager: the Motif hints give
+        # no minimise, maximise or close function (the size hints fix the size) and,
+        # where decorations are given, no menu or buttons.
+        motif = self.desktop.xprop(wid, "_MOTIF_WM_HINTS")
+        fields = [int(v, 16) for v in re.findall(r"0x[0-9a-f]+", motif.split("=", 1)[-1])]
+        self.assertGreaterEqual(len(fields), 3, motif)
+        flags, functions, decorations = fields[:3]
+        self.assertTrue(flags & 0x1, motif)                       # functions are given
+        self.assertFalse(functions & (0x1 | 0x8 | 0x10 | 0x20), motif)  # all, minimise, maximise, close
+        if flags & 0x2:
+            self.assertFalse(decorations & (0x1 | 0x10 | 0x20 | 0x40), motif)  # all, menu, min, max
+        # What openbox makes of it: no maximise, no resize. Openbox keeps
+        # minimise and close for every titled window whatever the hints say.
         actions = self.desktop.xprop(wid, "_NET_WM_ALLOWED_ACTIONS")
-        for action in ("_NET_WM_ACTION_MAXIMIZE_HORZ", "_NET_WM_ACTION_MAXIMIZE_VERT", "_NET_WM_ACTION_MINIMIZE",
-                       "_NET_WM_ACTION_CLOSE", "_NET_WM_ACTION_RESIZE"):
+        for action in ("_NET_WM_ACTION_MAXIMIZE_HORZ", "_NET_WM_ACTION_MAXIMIZE_VERT", "_NET_WM_ACTION_RESIZE"):
             self.assertNotIn(action, actions)
         hints = self.desktop.xprop(wid, "WM_NORMAL_HINTS")
         minimum = re.search(r"minimum size: (\d+) by (\d+)", hints)
