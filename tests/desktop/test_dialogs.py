@@ -80,6 +80,23 @@ class ExportDialog(desktop.TestCase):
         wait_for(lambda: not save_dialog_open(t), "Escape to close the export dialog")
         self.assertEqual(t.message_boxes(), [])
 
+    def test_minimising_it_takes_the_main_window_along(self):
+        # The window manager hides an owned window's owner with it: no
+        # blocked main window is left on the screen without its dialog.
+        t = self.start_tool(boxsim=["--frames", "30"])
+        self.run_and_stop(t)
+        dialog, main = t.x_window("保存"), t.x_window("Korvane")
+        self.desktop.xdotool("windowminimize", str(dialog))
+        for wid in (dialog, main):
+            wait_for(lambda: "_NET_WM_STATE_HIDDEN" in self.desktop.xprop(wid, "_NET_WM_STATE"),
+                     "window %#x to be hidden" % wid)
+        self.desktop.xdotool("windowactivate", str(dialog))
+        for wid in (dialog, main):
+            wait_for(lambda: "_NET_WM_STATE_HIDDEN" not in self.desktop.xprop(wid, "_NET_WM_STATE"),
+                     "window %#x to be shown again" % wid)
+        self.desktop.key("Escape")
+        wait_for(lambda: not save_dialog_open(t), "Escape to close the export dialog")
+
     def test_message_boxes_are_modal_and_owned_by_the_main_window(self):
         t = self.start_tool(with_box=False)
         main = t.main_window()
