@@ -160,6 +160,12 @@ class Desktop:
         return subprocess.run(["xprop", "-id", str(wid)] + list(props), env=self.env, capture_output=True,
                               text=True, timeout=30).stdout
 
+    def xwininfo(self, wid):
+        """xwininfo's fields of a window: {"Width": "2240", "Absolute upper-left X": "140", ...}."""
+        out = subprocess.run(["xwininfo", "-id", str(wid)], env=self.env, capture_output=True, text=True,
+                             timeout=30).stdout
+        return dict((k.strip(), v.strip()) for k, v in re.findall(r"^\s*([^:\n]+):\s*(\S+)\s*$", out, re.M))
+
     def xdotool_out(self, *args):
         return subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env, capture_output=True,
                               text=True).stdout
@@ -500,7 +506,8 @@ class Telvar:
     def x_window(self, title):
         """The X window id of the tool's visible top-level window called `title`."""
         def find():
-            out = self.desktop.xdotool_out("search", "--onlyvisible", "--pid", self.proc.pid,
+            # --all: xdotool otherwise takes any window matching either the pid or the name.
+            out = self.desktop.xdotool_out("search", "--all", "--onlyvisible", "--pid", self.proc.pid,
                                            "--name", "^" + re.escape(title) + "$").split()
             return int(out[0]) if out else None
         return wait_for(find, "an X window %r" % title)

@@ -53,9 +53,21 @@ class ExportDialog(desktop.TestCase):
         t = self.start_tool(boxsim=["--frames", "30"])
         self.run_and_stop(t)
         wid = t.x_window("保存")
+        # What the tool asks of any window manager: the Motif hints give
+        # no minimise, maximise or close function (the size hints fix the size) and,
+        # where decorations are given, no menu or buttons.
+        motif = self.desktop.xprop(wid, "_MOTIF_WM_HINTS")
+        fields = [int(v, 16) for v in re.findall(r"0x[0-9a-f]+", motif.split("=", 1)[-1])]
+        self.assertGreaterEqual(len(fields), 3, motif)
+        flags, functions, decorations = fields[:3]
+        self.assertTrue(flags & 0x1, motif)                       # functions are given
+        self.assertFalse(functions & (0x1 | 0x8 | 0x10 | 0x20), motif)  # all, minimise, maximise, close
+        if flags & 0x2:
+            self.assertFalse(decorations & (0x1 | 0x10 | 0x20 | 0x40), motif)  # all, menu, min, max
+        # What openbox makes of it: no maximise, no resize. Openbox keeps
+        # minimise and close for every titled window whatever the hints say.
         actions = self.desktop.xprop(wid, "_NET_WM_ALLOWED_ACTIONS")
-        for action in ("_NET_WM_ACTION_MAXIMIZE_HORZ", "_NET_WM_ACTION_MAXIMIZE_VERT", "_NET_WM_ACTION_MINIMIZE",
-                       "_NET_WM_ACTION_CLOSE", "_NET_WM_ACTION_RESIZE"):
+        for action in ("_NET_WM_ACTION_MAXIMIZE_HORZ", "_NET_WM_ACTION_MAXIMIZE_VERT", "_NET_WM_ACTION_RESIZE"):
             self.assertNotIn(action, actions)
         hints = self.desktop.xprop(wid, "WM_NORMAL_HINTS")
         minimum = re.search(r"minimum size: (\d+) by (\d+)", hints)
@@ -67,6 +79,23 @@ class ExportDialog(desktop.TestCase):
         self.desktop.key("Escape")
         wait_for(lambda: not save_dialog_open(t), "Escape to close the export dialog")
         self.assertEqual(t.message_boxes(), [])
+
+    def test_minimising_it_takes_the_main_window_along(self):
+        # The window manager hides an owned window's owner with it: no
+        # blocked main window is left on the screen without its dialog.
+        t = self.start_tool(boxsim=["--frames", "30"])
+        self.run_and_stop(t)
+        dialog, main = t.x_window("保存"), t.x_window("Korvane")
+        self.desktop.xdotool("windowminimize", str(dialog))
+        for wid in (dialog, main):
+            wait_for(lambda: "_NET_WM_STATE_HIDDEN" in self.desktop.xprop(wid, "_NET_WM_STATE"),
+                     "window %#x to be hidden" % wid)
+        self.desktop.xdotool("windowactivate", str(dialog))
+        for wid in (dialog, main):
+            wait_for(lambda: "_NET_WM_STATE_HIDDEN" not in self.desktop.xprop(wid, "_NET_WM_STATE"),
+                     "window %#x to be shown again" % wid)
+        self.desktop.key("Escape")
+        wait_for(lambda: not save_dialog_open(t), "Escape to close the export dialog")
 
     def test_message_boxes_are_modal_and_owned_by_the_main_window(self):
         t = self.start_tool(with_box=False)

@@ -175,13 +175,22 @@ class DoubleScale(desktop.TestCase):
     def test_owner_drawn_surfaces_use_device_pixels(self):
         t = self.start_tool(env={"QT_SCALE_FACTOR": "2"})
         main = t.main_window()
-        wx, wy, _, _ = main.extents()
+        wx, wy, ww, _ = main.extents()
+        # Qt's accessibility bridge gives logical pixels here; the screen has
+        # device pixels. The window's X geometry gives the ratio and origin.
+        info = self.desktop.xwininfo(t.x_window(main.name))
+        dx, dy = int(info["Absolute upper-left X"]), int(info["Absolute upper-left Y"])
+        scale = int(info["Width"]) // ww
+        self.assertEqual(scale, 2, info)
         for ident, least in ((ids.METER1, 200), (ids.START, 20), (ids.CLOCK, 4)):
             x, y, w, h = t.ctrl(ident, window=main).extents()
-            # Logical pixels start at even device pixels of the window.
-            x0 = x + ((x - wx) % 2)
-            y0 = y + ((y - wy) % 2)
-            pixels = self.desktop.grab(x0, y0, (w - 2) & ~1, (h - 2) & ~1)
+            if ident == ids.CLOCK:
+                # The drawn arrow box only: the field's text is the edit's own.
+                x, w = x + w - 20, 20
+            # Each logical pixel is a 2 x 2 block aligned on the window.
+            x0 = dx + (x - wx) * scale
+            y0 = dy + (y - wy) * scale
+            pixels = self.desktop.grab(x0 + scale, y0 + scale, (w - 2) * scale, (h - 2) * scale)
             self.assertGreaterEqual(blocks_not_uniform(pixels), least,
                                     "control %d is painted at 1x and pixel-doubled" % ident)
 
