@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 
@@ -51,20 +52,77 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> SentWords(const std::string
     return words;
 }
 
-// The record's codes are the sent frames from the second on (the first only
-// brings the collector into step), one after another, none missing between.
-::testing::AssertionResult ConsecutiveFromSecondFrame(const std::string& datPath, const std::string& sentLog,
-                                                      std::uint32_t mask = 0x03FFFFFF)
+// The box's frames carry no escape: a position byte may be 0x7E. The collector
+// arms at one 0x7E and collects from the next, refusing ten bytes not framed
+// by 0x7E and looking at the last of them again. Returns the index of the
+// first frame it takes whole from the sent stream, and how many it refuses
+// before; -1 when it would first take ten bytes that are no sent frame.
+long FirstFrameAfterSync(const std::vector<std::pair<std::uint32_t, std::uint32_t>>& sent, int& refused)
+{
+    refused = 0;
+    bool armed = false, collecting = false;
+    std::vector<std::uint8_t> window;
+    std::size_t windowFrame = 0, windowAt = 0;
+    for (std::size_t f = 0; f < sent.size(); ++f) {
+        std::uint8_t bytes[10] = {0x7E};
+        for (int i = 0; i < 4; ++i) {
+            bytes[1 + i] = static_cast<std::uint8_t>(sent[f].first >> (24 - 8 * i));
+            bytes[5 + i] = static_cast<std::uint8_t>(sent[f].second >> (24 - 8 * i));
+        }
+        bytes[9] = 0x7E;
+        for (std::size_t at = 0; at < 10; ++at) {
+            const std::uint8_t b = bytes[at];
+            if (collecting) {
+                if (window.empty()) {
+                    windowFrame = f;
+                    windowAt = at;
+                }
+                window.push_back(b);
+                if (window.size() == 10) {
+                    if (window.front() == 0x7E && window.back() == 0x7E)
+                        return windowAt == 0 ? static_cast<long>(windowFrame) : -1;
+                    ++refused;
+                    window.clear();
+                    armed = collecting = false;
+                }
+            }
+            if (b == 0x7E) {
+                if (!armed && !collecting)
+                    armed = true;
+                else if (armed && !collecting)
+                    collecting = true;
+            }
+        }
+    }
+    return -1;
+}
+
+// The record's codes are the sent frames from the first the collector can
+// take (the second frame, unless a 0x7E among the first frames' position
+// bytes delays the step), one after another, none missing between.
+::testing::AssertionResult ConsecutiveFromSync(const std::string& datPath, const std::string& sentLog,
+                                               std::uint32_t mask = 0x03FFFFFF)
 {
     const auto sent = SentWords(sentLog);
+    int refused = 0;
+    const long first = FirstFrameAfterSync(sent, refused);
+    if (first < 1)
+        return ::testing::AssertionFailure() << "the sent stream gives no frame to take whole";
     const auto lines = SplitLines(ReadAll(datPath));
     for (std::size_t i = 1; i < lines.size(); ++i) {
-        if (i >= sent.size())
+        const std::size_t k = static_cast<std::size_t>(first) + i - 1;
+        if (k >= sent.size())
             return ::testing::AssertionFailure() << "more lines than frames sent";
         const auto f = SplitFields(lines[i], '\t');
-        if (f.size() != 6 || f[1] != std::to_string(sent[i].first & mask)
-            || f[4] != std::to_string(sent[i].second & mask))
-            return ::testing::AssertionFailure() << "line " << i << " is not frame " << i << ": " << lines[i];
+        if (f.size() != 6 || f[1] != std::to_string(sent[k].first & mask)
+            || f[4] != std::to_string(sent[k].second & mask)) {
+            auto failure = ::testing::AssertionFailure();
+            failure << "line " << i << " is not frame " << k << " (" << refused << " refused before it): " << lines[i]
+                    << "\nfirst frames sent:";
+            for (std::size_t j = 0; j < std::min<std::size_t>(sent.size(), 6); ++j)
+                failure << " " << std::hex << sent[j].first << "/" << sent[j].second << std::dec;
+            return failure;
+        }
     }
     return ::testing::AssertionSuccess();
 }
@@ -119,6 +177,22 @@ protected:
 };
 
 } // namespace
+
+// The check's own model of the step, on streams seen from the simulator: a
+// 0x7E among the first frame's position bytes costs two refusals and three
+// more frames.
+TEST(RecordExeSync, TheFirstFrameTakenFollowsTheDelimitersRule)
+{
+    int refused = -1;
+    EXPECT_EQ(FirstFrameAfterSync({{0x2302452, 0x3b7fb54}, {0x232220c, 0x3b7b9ca}, {0x2342000, 0x3b77000}}, refused),
+              1);
+    EXPECT_EQ(refused, 0);
+    const std::vector<std::pair<std::uint32_t, std::uint32_t>> sevenE = {
+        {0x22c28df, 0x3b87e66}, {0x22e2699, 0x3b83cdd}, {0x2302452, 0x3b7fb54},
+        {0x232220c, 0x3b7b9ca}, {0x2341fc5, 0x3b77841}, {0x2361d70, 0x3b736b7}};
+    EXPECT_EQ(FirstFrameAfterSync(sevenE, refused), 4);
+    EXPECT_EQ(refused, 2);
+}
 
 TEST_F(RecordExeTest, SendsTheDialogsCommandsForATableOfSettings)
 {
@@ -204,7 +278,7 @@ TEST_F(RecordExeTest, EachEndingSendsTheStopAndLeavesACompleteFile)
         EXPECT_EQ(cmds.back(), "7E 03 7E");
         const std::string bytes = ReadAll(out);
         EXPECT_TRUE(WellFormedDat(bytes));
-        EXPECT_TRUE(ConsecutiveFromSecondFrame(out, File("sent" + tag + ".log")));
+        EXPECT_TRUE(ConsecutiveFromSync(out, File("sent" + tag + ".log"))) << run->Stderr();
         const std::size_t lines = DataLines(out);
         if (std::string(c.name) == "frames") {
             EXPECT_EQ(lines, 700u);
@@ -212,13 +286,19 @@ TEST_F(RecordExeTest, EachEndingSendsTheStopAndLeavesACompleteFile)
             EXPECT_GE(lines, 300u);
         }
         // Every frame sent before the stop is recorded: at most the few
-        // in flight when the stop left are not (the first only synchronises).
-        const std::size_t sent = SentWords(File("sent" + tag + ".log")).size();
+        // in flight when the stop left are not (those before the first taken
+        // whole only synchronise).
+        const auto sentWords = SentWords(File("sent" + tag + ".log"));
+        int refused = 0;
+        const long first = FirstFrameAfterSync(sentWords, refused);
+        ASSERT_GE(first, 1);
+        const std::size_t sent = sentWords.size();
         // (The simulator may send a few more before it reads the stop.)
         if (std::string(c.name) != "frames") {
-            EXPECT_LE(sent - 1 - lines, 25u) << sent << " sent, " << lines << " recorded";
+            EXPECT_LE(sent - static_cast<std::size_t>(first) - lines, 25u) << sent << " sent, " << lines << " recorded";
         }
         const std::string err = run->Stderr();
+        EXPECT_NE(err.find("错帧 " + std::to_string(refused) + " "), std::string::npos) << err;
         EXPECT_NE(err.find("结束"), std::string::npos) << err;
         EXPECT_NE(err.find("帧 " + std::to_string(lines)), std::string::npos) << err;
     }

@@ -335,6 +335,10 @@ void Recorder::FinishRun()
     if (m_bFinished)
         return;
     m_bFinished = true;
+    // Every frame that reached the port before now goes into the record,
+    // also what the worker is still gathering for its next hand-over.
+    if (m_port.m_hPort.load() != nullptr && m_port.m_bAlive.load())
+        m_port.DeliverPendingInput();
     m_state.m_bRecording = false;
     m_port.RequestStop();
     m_statusTimer.stop();
