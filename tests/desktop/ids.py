@@ -72,18 +72,18 @@ def _left_to_right(controls):
 
 def locate(ident, window):
     """The Control for `ident` inside `window`, or None while it is not there."""
-    kind, *spec = _LOCATORS[ident]
+    kind, *where = _LOCATORS[ident]
     if kind == "named":
-        role, name = spec
+        role, name = where
         return window.find(role, name=name)
     if kind == "described":
-        description, rank = spec
+        description, rank = where
         found = [c for c in window.descendants() if c.role == "label" and c.description == description]
     elif kind == "ranked":
-        role, name, rank = spec
+        role, name, rank = where
         found = window.find_all(role, name=name)
     elif kind == "combo":
-        first_item, rank = spec
+        first_item, rank = where
         found = []
         for c in window.find_all("combo box"):
             items = [i.name for i in c.descendants() if i.role == "list item"]
