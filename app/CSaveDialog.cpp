@@ -8,9 +8,9 @@
 #include "app/DialogTemplates.h"
 #include "app/resource.h"
 #include "measurement/RecordFile.h"
-#include "platform/File.h"
-#include "platform/MessageBox.h"
-#include "platform/ReplacementFile.h"
+#include "platform/posix/File.h"
+#include "platform/core/MessageBox.h"
+#include "platform/posix/ReplacementFile.h"
 
 BEGIN_MESSAGE_MAP(CSaveDialog, CDialogEx)
 ON_BN_CLICKED(IDC_SAVE_BROWSE, &CSaveDialog::OnBnClickedBrowse)

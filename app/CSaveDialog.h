@@ -7,7 +7,7 @@
 #include <string>
 
 #include "controls/CCustomDrawBtn.h"
-#include "platform/DialogEx.h"
+#include "platform/window/DialogEx.h"
 
 // Size of the copy buffer.
 constexpr std::size_t COPY_BLOCK_SIZE = 4096;

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "app/CTelvarDlg.h"
-#include "platform/Fonts.h"
+#include "platform/draw/Fonts.h"
 
 CTelvarApp::CTelvarApp() : CWinApp(nullptr) {}
 

@@ -1,7 +1,7 @@
 // The application object: runs the main dialog once and ends.
 #pragma once
 
-#include "platform/WinApp.h"
+#include "platform/window/WinApp.h"
 
 class CTelvarApp : public CWinApp {
 public:

@@ -10,9 +10,9 @@
 #include "app/DialogTemplates.h"
 #include "app/resource.h"
 #include "app/trend/CTrendWindow.h"
-#include "platform/SerialDevice.h"
-#include "platform/MessageBox.h"
-#include "platform/RepaintLimiter.h"
+#include "platform/posix/SerialDevice.h"
+#include "platform/core/MessageBox.h"
+#include "platform/window/RepaintLimiter.h"
 
 namespace {
 

@@ -18,9 +18,9 @@
 #include "measurement/Protocol.h"
 #include "measurement/RecordFile.h"
 #include "measurement/SampleDecoder.h"
-#include "platform/DialogEx.h"
-#include "platform/GdiObjects.h"
-#include "platform/SerialPortList.h"
+#include "platform/window/DialogEx.h"
+#include "platform/draw/GdiObjects.h"
+#include "platform/posix/SerialPortList.h"
 #include "serial/CSerialPort.h"
 
 // The window timer that polls the box in response mode.

@@ -1,7 +1,7 @@
 // The dialog templates of the tool.
 #pragma once
 
-#include "platform/DialogTemplate.h"
+#include "platform/window/DialogTemplate.h"
 
 // Template 102: the main dialog.
 const DialogTemplate& TelvarDialogTemplate();

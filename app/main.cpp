@@ -12,8 +12,8 @@
 #include "app/CTelvarDlg.h"
 #include "app/CommandLine.h"
 #include "app/StartUp.h"
-#include "platform/DialogEx.h"
-#include "platform/MessageBox.h"
+#include "platform/window/DialogEx.h"
+#include "platform/core/MessageBox.h"
 
 CTelvarApp theApp;
 

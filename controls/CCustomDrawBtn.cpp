@@ -4,7 +4,7 @@
 #include <QMouseEvent>
 #include <QTimerEvent>
 
-#include "platform/CDC.h"
+#include "platform/draw/CDC.h"
 
 const ButtonScheme BLUE_BUTTON_SCHEME = {
     RGB(101, 160, 251), RGB(17, 94, 188), RGB(51, 126, 251), RGB(255, 255, 255), 15, 20};

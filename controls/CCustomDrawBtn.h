@@ -10,8 +10,8 @@
 #include <functional>
 #include <string>
 
-#include "platform/OwnerDraw.h"
-#include "platform/WinTypes.h"
+#include "platform/draw/OwnerDraw.h"
+#include "platform/posix/WinTypes.h"
 
 class CDC;
 

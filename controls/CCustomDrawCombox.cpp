@@ -6,7 +6,7 @@
 #include <QProxyStyle>
 #include <QStyleOptionComplex>
 
-#include "platform/CDC.h"
+#include "platform/draw/CDC.h"
 
 namespace
 {

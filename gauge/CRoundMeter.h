@@ -4,8 +4,8 @@
 
 #include <QWidget>
 
-#include "platform/CDC.h"
-#include "platform/WinTypes.h"
+#include "platform/draw/CDC.h"
+#include "platform/posix/WinTypes.h"
 
 class CRoundMeter : public QWidget
 {

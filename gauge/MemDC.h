@@ -3,7 +3,7 @@
 // target in one transfer when the object is destroyed.
 #pragma once
 
-#include "platform/CDC.h"
+#include "platform/draw/CDC.h"
 
 class MemDC : public CDC
 {

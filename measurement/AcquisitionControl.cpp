@@ -12,7 +12,7 @@
 #include "app/resource.h"
 #include "measurement/NumberParse.h"
 #include "measurement/StartSequence.h"
-#include "platform/MessageBox.h"
+#include "platform/core/MessageBox.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cassert>
 #include <cstddef>
 
-#include "platform/WinTypes.h"
+#include "platform/posix/WinTypes.h"
 
 template <std::size_t Capacity>
 class FixedByteArray {

@@ -8,7 +8,7 @@
 
 #include "measurement/ByteArray.h"
 #include "measurement/Protocol.h"
-#include "platform/WinTypes.h"
+#include "platform/posix/WinTypes.h"
 
 struct MeasureState {
     FixedByteArray<protocol::FRAME_LENGTH> m_arrFrame;

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstddef>
 
-#include "platform/WinTypes.h"
+#include "platform/posix/WinTypes.h"
 
 namespace protocol {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "measurement/MeasureState.h"
-#include "platform/File.h"
+#include "platform/posix/File.h"
 
 // $HOME/Telvar-Record.dat, or Telvar-Record.dat in the working directory
 // when HOME is unset.

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-#include "platform/WinTypes.h"
+#include "platform/posix/WinTypes.h"
 
 // Longest text FormatFixed4 writes, terminator included ("%.4f" of any double).
 constexpr std::size_t FIXED4_BUFFER = 330;

@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/MessageBox.h"
-#include "platform/SerialDevice.h"
+#include "platform/core/MessageBox.h"
+#include "platform/posix/SerialDevice.h"
 
 namespace
 {

@@ -12,10 +12,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/Sync.h"
-#include "platform/UiHandOver.h"
-#include "platform/WinTypes.h"
-#include "platform/Wnd.h"
+#include "platform/posix/Sync.h"
+#include "platform/core/UiHandOver.h"
+#include "platform/posix/WinTypes.h"
+#include "platform/core/Wnd.h"
 
 // wParam: the received byte; lParam: the port number.
 constexpr UINT WM_SERIAL_BYTE = WM_USER + 7;

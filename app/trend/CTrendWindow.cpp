@@ -27,7 +27,7 @@
 
 #include "app/trend/TrendDecimation.h"
 #include "measurement/MeasureState.h"
-#include "platform/MessageBox.h"
+#include "platform/core/MessageBox.h"
 
 namespace {
 

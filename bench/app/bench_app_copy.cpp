@@ -19,7 +19,7 @@
 #include "BenchProcess.h"
 #include "app/CSaveDialog.h"
 #include "measurement/RecordFile.h"
-#include "platform/MessageBox.h"
+#include "platform/core/MessageBox.h"
 
 using namespace bench;
 

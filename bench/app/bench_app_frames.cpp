@@ -21,8 +21,8 @@
 
 #include "app/CTelvarDlg.h"
 #include "app/resource.h"
-#include "platform/Fonts.h"
-#include "platform/MessageBox.h"
+#include "platform/draw/Fonts.h"
+#include "platform/core/MessageBox.h"
 
 extern char** environ;
 

@@ -38,8 +38,8 @@
 #include "app/CTelvarDlg.h"
 #include "app/resource.h"
 #include "measurement/Protocol.h"
-#include "platform/Fonts.h"
-#include "platform/MessageBox.h"
+#include "platform/draw/Fonts.h"
+#include "platform/core/MessageBox.h"
 
 using namespace bench;
 

@@ -27,8 +27,8 @@
 #include "RecordCheck.h"
 #include "app/CTelvarDlg.h"
 #include "app/resource.h"
-#include "platform/Fonts.h"
-#include "platform/MessageBox.h"
+#include "platform/draw/Fonts.h"
+#include "platform/core/MessageBox.h"
 
 using namespace bench;
 

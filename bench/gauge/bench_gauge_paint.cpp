@@ -8,7 +8,7 @@
 #include <QImage>
 
 #include "gauge/CRoundMeter.h"
-#include "platform/Fonts.h"
+#include "platform/draw/Fonts.h"
 
 namespace
 {

@@ -26,9 +26,9 @@
 #include "QtApp.h"
 #include "app/CTelvarDlg.h"
 #include "app/resource.h"
-#include "platform/Fonts.h"
-#include "platform/MessageBox.h"
-#include "platform/SerialDevice.h"
+#include "platform/draw/Fonts.h"
+#include "platform/core/MessageBox.h"
+#include "platform/posix/SerialDevice.h"
 
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<BYTE>;

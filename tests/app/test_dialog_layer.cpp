@@ -14,8 +14,8 @@
 #include <QTest>
 
 #include "QtApp.h"
-#include "platform/DialogEx.h"
-#include "platform/MessageBox.h"
+#include "platform/window/DialogEx.h"
+#include "platform/core/MessageBox.h"
 
 namespace {
 

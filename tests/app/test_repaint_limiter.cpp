@@ -8,7 +8,7 @@
 #include <QWidget>
 
 #include "QtApp.h"
-#include "platform/RepaintLimiter.h"
+#include "platform/window/RepaintLimiter.h"
 
 namespace
 {

@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "app/CSaveDialog.h"
-#include "platform/File.h"
+#include "platform/posix/File.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <QTest>
 
 #include "controls/CCustomDrawCombox.h"
-#include "platform/CDC.h"
-#include "platform/DrawRecorder.h"
+#include "platform/draw/CDC.h"
+#include "platform/draw/DrawRecorder.h"
 
 namespace
 {

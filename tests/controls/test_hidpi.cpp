@@ -12,7 +12,7 @@
 #include "controls/CCustomDrawBtn.h"
 #include "controls/CCustomDrawCombox.h"
 #include "gauge/CRoundMeter.h"
-#include "platform/Fonts.h"
+#include "platform/draw/Fonts.h"
 #include "tests/app/OffscreenScreen.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <QImage>
 #include <QRect>
 
-#include "platform/CDC.h"
+#include "platform/draw/CDC.h"
 
 struct Canvas {
     CDC dc;

@@ -2,7 +2,7 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
-#include "platform/Fonts.h"
+#include "platform/draw/Fonts.h"
 
 namespace
 {

@@ -5,7 +5,7 @@
 #include <QFontInfo>
 
 #include "Canvas.h"
-#include "platform/DrawRecorder.h"
+#include "platform/draw/DrawRecorder.h"
 
 namespace
 {

@@ -4,7 +4,7 @@
 
 #include "Canvas.h"
 #include "gauge/MemDC.h"
-#include "platform/DrawRecorder.h"
+#include "platform/draw/DrawRecorder.h"
 
 namespace
 {

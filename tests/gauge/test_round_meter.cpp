@@ -9,7 +9,7 @@
 #include <set>
 
 #include "gauge/CRoundMeter.h"
-#include "platform/DrawRecorder.h"
+#include "platform/draw/DrawRecorder.h"
 
 namespace
 {

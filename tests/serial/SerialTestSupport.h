@@ -26,7 +26,7 @@
 #include <QEventLoop>
 #include <QTimer>
 
-#include "platform/Wnd.h"
+#include "platform/core/Wnd.h"
 
 namespace serialtest
 {

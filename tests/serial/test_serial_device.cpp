@@ -12,8 +12,8 @@
 #include <sys/inotify.h>
 
 #include "SerialTestSupport.h"
-#include "platform/SerialDevice.h"
-#include "platform/Sync.h"
+#include "platform/posix/SerialDevice.h"
+#include "platform/posix/Sync.h"
 
 using namespace serialtest;
 

@@ -6,8 +6,8 @@
 #include <sys/file.h>
 
 #include "SerialTestSupport.h"
-#include "platform/MessageBox.h"
-#include "platform/SerialDevice.h"
+#include "platform/core/MessageBox.h"
+#include "platform/posix/SerialDevice.h"
 #include "serial/CSerialPort.h"
 
 using namespace serialtest;

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "gauge/CRoundMeter.h"
-#include "platform/Fonts.h"
+#include "platform/draw/Fonts.h"
 
 int main(int argc, char** argv)
 {

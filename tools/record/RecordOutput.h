@@ -10,7 +10,7 @@
 
 #include "measurement/MeasureState.h"
 #include "measurement/RecordFile.h"
-#include "platform/File.h"
+#include "platform/posix/File.h"
 #include "tools/record/RecordOptions.h"
 
 namespace record

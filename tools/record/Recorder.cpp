@@ -16,8 +16,8 @@
 
 #include "measurement/Protocol.h"
 #include "measurement/StartSequence.h"
-#include "platform/SerialDevice.h"
-#include "platform/UiHandOver.h"
+#include "platform/posix/SerialDevice.h"
+#include "platform/core/UiHandOver.h"
 #include "tools/record/StableDevice.h"
 
 namespace record

@@ -15,8 +15,8 @@
 
 #include "measurement/MeasureState.h"
 #include "measurement/SampleDecoder.h"
-#include "platform/MessageBox.h"
-#include "platform/Wnd.h"
+#include "platform/core/MessageBox.h"
+#include "platform/core/Wnd.h"
 #include "serial/CSerialPort.h"
 #include "tools/record/RecordOptions.h"
 #include "tools/record/RecordOutput.h"

@@ -1,0 +1,48 @@
+# Fails when a file of a platform layer includes a header of a layer above it.
+#   cmake -DPLATFORM_DIR=<dir> [-DSTAMP=<file>] -P PlatformLayers.cmake
+# The layers, lowest first; each may include its own headers and those below.
+set(layers posix core draw window)
+# The parts of the tree that stand on the platform; none of it may reach up to them.
+set(users app controls gauge measurement serial tools)
+
+if(NOT IS_DIRECTORY "${PLATFORM_DIR}")
+  message(FATAL_ERROR "platform layers: no folder '${PLATFORM_DIR}'")
+endif()
+
+set(faults "")
+set(rank 0)
+foreach(layer IN LISTS layers)
+  file(GLOB_RECURSE files LIST_DIRECTORIES false
+    "${PLATFORM_DIR}/${layer}/*.h" "${PLATFORM_DIR}/${layer}/*.hpp" "${PLATFORM_DIR}/${layer}/*.cpp")
+  foreach(file IN LISTS files)
+    file(RELATIVE_PATH shown "${PLATFORM_DIR}/.." "${file}")
+    file(STRINGS "${file}" lines REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
+    foreach(line IN LISTS lines)
+      string(STRIP "${line}" line)
+      if(line MATCHES "^#[ \t]*include[ \t]*[\"<]platform/([^/\">]+)/")
+        set(wanted "${CMAKE_MATCH_1}")
+        list(FIND layers "${wanted}" wanted_rank)
+        if(wanted_rank EQUAL -1)
+          string(APPEND faults "  ${shown}: ${line}  (no platform layer '${wanted}')\n")
+        elseif(wanted_rank GREATER rank)
+          string(APPEND faults "  ${shown}: ${line}  (${layer} may not include ${wanted}, a higher layer)\n")
+        endif()
+      elseif(line MATCHES "^#[ \t]*include[ \t]*[\"<]platform/[^/\">]+[\">]")
+        string(APPEND faults "  ${shown}: ${line}  (a platform header outside the layer folders)\n")
+      elseif(line MATCHES "^#[ \t]*include[ \t]*[\"<]([^/\">]+)/")
+        list(FIND users "${CMAKE_MATCH_1}" user)
+        if(NOT user EQUAL -1)
+          string(APPEND faults "  ${shown}: ${line}  (the platform may not include ${CMAKE_MATCH_1}/, which stands on it)\n")
+        endif()
+      endif()
+    endforeach()
+  endforeach()
+  math(EXPR rank "${rank} + 1")
+endforeach()
+
+if(faults)
+  message(FATAL_ERROR "platform layers: an include points upwards (order: posix < core < draw < window):\n${faults}")
+endif()
+if(STAMP)
+  file(TOUCH "${STAMP}")
+endif()
