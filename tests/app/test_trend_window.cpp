@@ -132,8 +132,9 @@ TEST_F(TrendWindowTest, TakesEveryAcceptedFrameWithTheDecodedAngles)
         ASSERT_NEAR(store.Value(TREND_REL1, i), (n * 100000) / 67108863.0 * 360.0, 1e-9);
         ASSERT_NEAR(store.Value(TREND_REL2, i), (0x03FFFFFF - n * 50000) / 67108863.0 * 360.0, 1e-9);
         ASSERT_EQ(store.Value(TREND_TOTAL1, i), store.Value(TREND_REL1, i));
-        if (i > 0)
+        if (i > 0) {
             ASSERT_GE(store.Time(i), store.Time(i - 1));
+        }
     }
     // The last frame is the one the dialog shows.
     EXPECT_EQ(store.Value(TREND_REL1, store.End() - 1), dlg->State().m_dRelAngle1);

@@ -50,8 +50,9 @@ TEST_P(LineCounters, CountWhatTheCollectorDid)
     EXPECT_EQ(static_cast<std::uint64_t>(returned), c.accepted);
     EXPECT_EQ(sink.gauges.size(), c.accepted);
     // The last frame of every stream is G, decoded as usual.
-    if (c.accepted > 0)
+    if (c.accepted > 0) {
         EXPECT_EQ(s.m_strCode2, "4478310");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -107,8 +108,9 @@ TEST(LineCounters, RefusalsMatchWhatIsSeenOverAFaultyStream)
             refusedSeen += tenth && !accepted ? 1 : 0;
             resyncSeen += armed && b == 0x7E ? 1 : 0;
             // A refused frame starts a fresh comparison, as before.
-            if (tenth && !accepted)
+            if (tenth && !accepted) {
                 ASSERT_TRUE(s.m_bNoPrevSample);
+            }
         }
     }
     EXPECT_GT(refusedSeen, 1000u);
