@@ -38,6 +38,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchLoop.h"
 #include "BenchProcess.h"
 #include "RecordCheck.h"
 #include "app/CTelvarDlg.h"
@@ -53,29 +54,6 @@ namespace
 
 // Runs the event loop (blocking in it like the application does) until
 // done() holds, checking every stepMs, or until timeoutMs.
-bool RunUntil(const std::function<bool()>& done, int timeoutMs, int stepMs = 10)
-{
-    if (done())
-        return true;
-    QEventLoop loop;
-    QTimer step;
-    QObject::connect(&step, &QTimer::timeout, [&] {
-        if (done())
-            loop.quit();
-    });
-    step.start(stepMs);
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    loop.exec();
-    return done();
-}
-
-void RunFor(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 // Counts the record file's data lines as they are appended.
 class LineCounter
 {

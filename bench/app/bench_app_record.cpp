@@ -33,6 +33,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchLoop.h"
 #include "BenchProcess.h"
 #include "RecordCheck.h"
 #include "app/CTelvarDlg.h"
@@ -45,29 +46,6 @@ using namespace bench;
 
 namespace
 {
-
-bool RunUntil(const std::function<bool()>& done, int timeoutMs, int stepMs = 10)
-{
-    if (done())
-        return true;
-    QEventLoop loop;
-    QTimer step;
-    QObject::connect(&step, &QTimer::timeout, [&] {
-        if (done())
-            loop.quit();
-    });
-    step.start(stepMs);
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    loop.exec();
-    return done();
-}
-
-void RunFor(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 // Counts the data lines of a record file as they are appended.
 class LineCounter
