@@ -119,6 +119,30 @@ std::uint64_t CTrendStore::UpperBound(double t) const
     return lo;
 }
 
+std::uint64_t CTrendStore::LowerBoundAfter(double t, std::uint64_t from, std::uint64_t to) const
+{
+    std::uint64_t lo = std::max(from, Begin());
+    to = std::min(to, m_end);
+    if (lo >= to)
+        return to;
+    // Steps doubling from `from` until one passes t, then halving back.
+    std::uint64_t hi = lo;
+    std::uint64_t step = 1;
+    while (hi < to && Time(hi) < t) {
+        lo = hi + 1;
+        hi = std::min(to, lo + step);
+        step *= 2;
+    }
+    while (lo < hi) {
+        const std::uint64_t mid = lo + (hi - lo) / 2;
+        if (Time(mid) < t)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
 TrendSummary CTrendStore::Summarize(TrendSeries s, std::uint64_t a, std::uint64_t b) const
 {
     a = std::max(a, Begin());
