@@ -326,12 +326,12 @@ void CTrendWindow::Tick()
     if (!isVisible())
         return;
     // A new picture when something changed, at most 30 a second, and no
-    // more often than the time axis moves by three pixel columns: on a long
-    // span the pictures between would show next to nothing new, and each
-    // costs as much as the decoding of a hundred frames.
-    if (m_bDirty
-        && m_sinceDraw.elapsed()
-               >= std::max<qint64>(REFRESH_MS - 1, std::llround(COLUMNS_PER_PICTURE * m_dColumnSeconds * 1000)))
+    // more often than the time axis moves by three pixel columns (to the
+    // nearest tick): on a long span the pictures between would show next to
+    // nothing new, and each costs as much as the decoding of a hundred frames.
+    const qint64 elapsed = m_sinceDraw.elapsed();
+    if (m_bDirty && elapsed >= REFRESH_MS - 1
+        && elapsed + REFRESH_MS / 2 >= std::llround(COLUMNS_PER_PICTURE * m_dColumnSeconds * 1000))
         DrawPlots();
     // Numbers changing 30 times a second cannot be read.
     if (m_sinceText.elapsed() >= TEXT_MS) {
