@@ -73,6 +73,9 @@ public:
     TrendSummary Extremes(TrendSeries s, std::uint64_t a, std::uint64_t b) const;
 
 private:
+    // First index in [lo, hi) whose time is >= t (hi when none).
+    std::uint64_t Bisect(double t, std::uint64_t lo, std::uint64_t hi) const;
+
     std::size_t m_capacity;
     std::size_t m_blocks;
     std::uint64_t m_end = 0;
