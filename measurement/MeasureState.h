@@ -57,6 +57,7 @@ struct MeasureState {
     // value or text depends on them.
     std::uint64_t m_nAcceptedFrames = 0;
     std::uint64_t m_nRefusedFrames = 0; // ten bytes collected, delimiters wrong
-    std::uint64_t m_nResyncs = 0;       // frame boundary found, collecting began
+    std::uint64_t m_nResyncs = 0;       // frame boundary found again after a refused frame
     std::uint64_t m_nRuns = 0;          // acquisition runs begun (recording set)
+    bool m_bEverSynchronised = false;   // the first boundary found is no resynchronisation
 };

@@ -140,7 +140,9 @@ bool HandleReceivedByte(MeasureState& s, int nPortIndex, BYTE b, UINT p, IFrameS
             s.m_bSyncArmed = true;
         else if (s.m_bSyncArmed && !s.m_bCollecting) {
             s.m_bCollecting = true;
-            ++s.m_nResyncs;
+            if (s.m_bEverSynchronised)
+                ++s.m_nResyncs;
+            s.m_bEverSynchronised = true;
         }
     }
     return accepted;

@@ -91,10 +91,8 @@ void CTrendStore::Append(double t, double rel1, double rel2, double total1, doub
     ++m_end;
 }
 
-std::uint64_t CTrendStore::LowerBound(double t) const
+std::uint64_t CTrendStore::Bisect(double t, std::uint64_t lo, std::uint64_t hi) const
 {
-    std::uint64_t lo = Begin();
-    std::uint64_t hi = m_end;
     while (lo < hi) {
         const std::uint64_t mid = lo + (hi - lo) / 2;
         if (Time(mid) < t)
@@ -103,6 +101,11 @@ std::uint64_t CTrendStore::LowerBound(double t) const
             hi = mid;
     }
     return lo;
+}
+
+std::uint64_t CTrendStore::LowerBound(double t) const
+{
+    return Bisect(t, Begin(), m_end);
 }
 
 std::uint64_t CTrendStore::UpperBound(double t) const
@@ -117,6 +120,23 @@ std::uint64_t CTrendStore::UpperBound(double t) const
             hi = mid;
     }
     return lo;
+}
+
+std::uint64_t CTrendStore::LowerBoundAfter(double t, std::uint64_t from, std::uint64_t to) const
+{
+    std::uint64_t lo = std::max(from, Begin());
+    to = std::min(to, m_end);
+    if (lo >= to)
+        return to;
+    // Steps doubling from `from` until one passes t, then halving back.
+    std::uint64_t hi = lo;
+    std::uint64_t step = 1;
+    while (hi < to && Time(hi) < t) {
+        lo = hi + 1;
+        hi = std::min(to, lo + step);
+        step *= 2;
+    }
+    return Bisect(t, lo, hi);
 }
 
 TrendSummary CTrendStore::Summarize(TrendSeries s, std::uint64_t a, std::uint64_t b) const

@@ -63,6 +63,9 @@ public:
     std::uint64_t LowerBound(double t) const;
     // First held index whose time is > t (End when none).
     std::uint64_t UpperBound(double t) const;
+    // First index in [from, to) whose time is >= t (to when none), found
+    // from `from` onwards: quick when the answer lies close after it.
+    std::uint64_t LowerBoundAfter(double t, std::uint64_t from, std::uint64_t to) const;
 
     // Summary of the held frames in [a, b).
     TrendSummary Summarize(TrendSeries s, std::uint64_t a, std::uint64_t b) const;
@@ -70,6 +73,9 @@ public:
     TrendSummary Extremes(TrendSeries s, std::uint64_t a, std::uint64_t b) const;
 
 private:
+    // First index in [lo, hi) whose time is >= t (hi when none).
+    std::uint64_t Bisect(double t, std::uint64_t lo, std::uint64_t hi) const;
+
     std::size_t m_capacity;
     std::size_t m_blocks;
     std::uint64_t m_end = 0;

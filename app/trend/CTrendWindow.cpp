@@ -36,6 +36,8 @@ constexpr double SPAN_SECONDS[] = {10.0, 60.0, 600.0, 0.0};
 constexpr int REFRESH_MS = 34;
 // The statistics and line counts, four times a second.
 constexpr int TEXT_MS = 250;
+// On long spans a picture once the time axis has moved this many pixel columns.
+constexpr double COLUMNS_PER_PICTURE = 3.0;
 
 const char* const STAT_HEADERS[] = {"帧数", "帧/秒", "最小值", "最大值", "平均值", "标准差", "峰峰值"};
 
@@ -174,7 +176,8 @@ CTrendWindow::CTrendWindow(const MeasureState& state, QWidget* parent)
     }
 
     m_cursor = new QLabel(QStringLiteral("将鼠标移到图上可读出时间和角度"), this);
-    m_cursor->setAccessibleName(QStringLiteral("光标读数"));
+    // Named by their texts, which a screen reader reads out; described by what they are.
+    m_cursor->setAccessibleDescription(QStringLiteral("光标读数"));
 
     m_table = new QTableWidget(2, 7, this);
     m_table->setAccessibleName(QStringLiteral("统计"));
@@ -198,7 +201,7 @@ CTrendWindow::CTrendWindow(const MeasureState& state, QWidget* parent)
     FitTable();
 
     m_line = new QLabel(this);
-    m_line->setAccessibleName(QStringLiteral("线路统计"));
+    m_line->setAccessibleDescription(QStringLiteral("线路统计"));
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
@@ -251,6 +254,11 @@ void CTrendWindow::AddFrame(const MeasureState& s, std::chrono::steady_clock::ti
     m_store.Append(t, s.m_dRelAngle1, s.m_dRelAngle2, s.m_dTotalAngle1, s.m_dTotalAngle2);
     if (!m_bPaused)
         m_bDirty = true;
+}
+
+std::pair<double, double> CTrendWindow::ValueAxisRange(int channel) const
+{
+    return {m_axisY[channel]->min(), m_axisY[channel]->max()};
 }
 
 std::uint64_t CTrendWindow::LineAccepted() const { return m_state.m_nAcceptedFrames - m_nBaseAccepted; }
@@ -318,11 +326,12 @@ void CTrendWindow::Tick()
     if (!isVisible())
         return;
     // A new picture when something changed, at most 30 a second, and no
-    // more often than the time axis moves by two pixel columns: on a long
-    // span the pictures between would show next to nothing new, and each
-    // costs as much as the decoding of a hundred frames.
-    if (m_bDirty
-        && m_sinceDraw.elapsed() >= std::max<qint64>(REFRESH_MS - 1, std::llround(2 * m_dColumnSeconds * 1000)))
+    // more often than the time axis moves by three pixel columns (to the
+    // nearest tick): on a long span the pictures between would show next to
+    // nothing new, and each costs as much as the decoding of a hundred frames.
+    const qint64 elapsed = m_sinceDraw.elapsed();
+    if (m_bDirty && elapsed >= REFRESH_MS - 1
+        && elapsed + REFRESH_MS / 2 >= std::llround(COLUMNS_PER_PICTURE * m_dColumnSeconds * 1000))
         DrawPlots();
     // Numbers changing 30 times a second cannot be read.
     if (m_sinceText.elapsed() >= TEXT_MS) {
@@ -366,7 +375,10 @@ void CTrendWindow::DrawPlots()
             }
             list.append(QPointF(p.t, p.value));
         }
-        m_series[ch]->replace(list);
+        // Qt Charts works out a series' whole outline again on every change
+        // of its points and of each axis range: with the series empty while
+        // the axes move, that happens once a picture instead of three times.
+        m_series[ch]->clear();
         const double xStep = NiceStep((m_tViewEnd - m_tViewStart) * 5.0 / 8.0);
         m_axisX[ch]->setTickInterval(xStep);
         m_axisX[ch]->setLabelFormat(QStringLiteral("%.%1f").arg(StepDecimals(xStep)));
@@ -381,10 +393,16 @@ void CTrendWindow::DrawPlots()
             hi += pad;
         }
         const double step = NiceStep(hi - lo);
+        // Ends on whole fifths of a tick step: the axis stays still while the
+        // data keeps inside it, rather than being laid out anew each picture.
+        const double grain = step / 5.0;
+        lo = std::floor(lo / grain) * grain;
+        hi = std::ceil(hi / grain) * grain;
         m_axisY[ch]->setLabelFormat(QStringLiteral("%.%1f").arg(StepDecimals(step)));
         m_axisY[ch]->setTickAnchor(std::floor(lo / step) * step);
         m_axisY[ch]->setTickInterval(step);
         m_axisY[ch]->setRange(lo, hi);
+        m_series[ch]->replace(list);
         // Lay the chart out now, so that the changes make one repaint.
         if (QGraphicsLayout* layout = m_chart[ch]->layout())
             layout->activate();

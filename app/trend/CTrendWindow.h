@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "app/trend/CTrendStore.h"
 #include "app/trend/TrendStatistics.h"
@@ -55,6 +56,8 @@ public:
     double ViewStart() const { return m_tViewStart; }
     double ViewEnd() const { return m_tViewEnd; }
     QChartView* ChartView(int channel) const { return m_view[channel]; }
+    // The value axis of a plot: its lowest and highest value.
+    std::pair<double, double> ValueAxisRange(int channel) const;
     // Redraws now if anything changed, and updates the numbers (the timer
     // does it at most 30 times a second, the numbers 4 times).
     void Refresh();

@@ -11,7 +11,7 @@ std::vector<TrendPoint> DecimateColumns(const CTrendStore& store, TrendSeries se
     std::uint64_t a = store.LowerBound(t0);
     const std::uint64_t end = store.UpperBound(t1);
     for (int c = 0; c < columns && a < end; ++c) {
-        const std::uint64_t b = c == columns - 1 ? end : std::min(end, store.LowerBound(t0 + width * (c + 1)));
+        const std::uint64_t b = c == columns - 1 ? end : std::min(end, store.LowerBoundAfter(t0 + width * (c + 1), a, end));
         if (b > a) {
             const TrendSummary s = store.Extremes(series, a, b);
             const std::uint64_t first = s.minIndex < s.maxIndex ? s.minIndex : s.maxIndex;

@@ -2,6 +2,7 @@
 // resource use, the box simulator, CPU clocks, a scratch directory.
 #pragma once
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -172,6 +174,26 @@ public:
 private:
     std::string m_path;
 };
+
+// CPU time of every thread of a process so far, in seconds (nanosecond
+// resolution, from the scheduler's accounting).
+inline double ProcessCpu(pid_t pid)
+{
+    const std::string dir = "/proc/" + std::to_string(pid) + "/task";
+    double total = 0;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (dirent* e = ::readdir(d)) {
+            if (e->d_name[0] == '.')
+                continue;
+            std::ifstream in(dir + "/" + e->d_name + "/schedstat");
+            unsigned long long ns = 0;
+            if (in >> ns)
+                total += static_cast<double>(ns) / 1e9;
+        }
+        ::closedir(d);
+    }
+    return total;
+}
 
 inline long EnvLong(const char* name, long fallback)
 {

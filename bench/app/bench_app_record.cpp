@@ -17,7 +17,6 @@
 #include <QEventLoop>
 #include <QTimer>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -25,7 +24,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -80,26 +78,6 @@ private:
     off_t m_offset = 0;
     long long m_newlines = 0;
 };
-
-// CPU time of every thread of a process so far, in seconds (nanosecond
-// resolution, from the scheduler's accounting).
-double ProcessCpu(pid_t pid)
-{
-    const std::string dir = "/proc/" + std::to_string(pid) + "/task";
-    double total = 0;
-    if (DIR* d = ::opendir(dir.c_str())) {
-        while (dirent* e = ::readdir(d)) {
-            if (e->d_name[0] == '.')
-                continue;
-            std::ifstream in(dir + "/" + e->d_name + "/schedstat");
-            unsigned long long ns = 0;
-            if (in >> ns)
-                total += static_cast<double>(ns) / 1e9;
-        }
-        ::closedir(d);
-    }
-    return total;
-}
 
 // Watches a record file from a thread of its own until the stream is in or
 // has stalled; the sustained rate from the first line to the last.

@@ -1,16 +1,24 @@
-// The trend window's cost, in this process and offscreen like bench_app_e2e:
+// The trend window's cost:
 //
-//  1. The real 1 kHz stream from telvar-boxsim into the real dialog, in
-//     stretches of BENCH_SECONDS (10) each, side by side in one run: the
-//     window never opened, then open on the 1-minute span (after the span has
-//     filled), closed again, and open again. Tool CPU of each stretch, the
-//     plots' repaints per second and the window's pictures per second.
+//  0. Side by side in one run: two real telvar processes (offscreen), each
+//     on its own telvar-boxsim at 1 kHz, started alike with --port 1 --open
+//     --start, one of them also with --trend (the window on its 1-minute
+//     span). After BENCH_TREND_FILL_SECONDS (65) the span is full; then the
+//     CPU of both over BENCH_TREND_STRETCHES (3) stretches of BENCH_SECONDS
+//     (20 here), and the memory of both. Both see the same machine at the
+//     same time, so the ratio holds under load as well.
+//  1. In this process, the real dialog on the real 1 kHz stream, in
+//     stretches of BENCH_SECONDS (10) one after the other: the window never
+//     opened, open on the 1-minute span (after the span has filled), closed
+//     again, open again, paused, the 10 s span. Tool CPU of each stretch,
+//     the plots' repaints and the window's pictures per second.
 //  2. Memory after 10 minutes at 1 kHz: a window fed 600,000 frames (and
 //     more, so that the store wraps) as fast as it takes them, then drawn on
-//     the 10-minute span; resident memory before and after, and the time one
-//     picture of each span takes.
+//     each span; resident memory before and after, and the time one picture
+//     takes, also with the 1-minute span moving on as on the screen.
 //
-// Prints figures; asserts nothing.
+// BENCH_TREND_PARTS chooses the parts (default "012"). Prints figures;
+// asserts nothing.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QChartView>
@@ -23,6 +31,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
@@ -105,6 +114,80 @@ void Print(const char* name, const Stretch& s)
 {
     std::printf("  %-34s CPU %5.2f%% of one core, %4.0f frames/s, plot repaints %4.1f/s, pictures %4.1f/s\n", name,
                 s.cpu, s.frames, s.paints, s.pictures);
+}
+
+long StatusKiB(pid_t pid, const char* field)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    const std::string key = std::string(field) + ":";
+    while (std::getline(in, line))
+        if (line.rfind(key, 0) == 0)
+            return std::atol(line.c_str() + key.size());
+    return 0;
+}
+
+void SideBySide(const std::string& dir, int fillSeconds, int stretches, int seconds)
+{
+    std::printf("0. Two real tools side by side at 1 kHz, --port 1 --open --start, one also with --trend "
+                "(1-minute span); %d s to fill the span, then %d stretches of %d s\n",
+                fillSeconds, stretches, seconds);
+    struct Tool {
+        std::unique_ptr<BoxSim> box;
+        std::unique_ptr<Child> telvar;
+        std::string home;
+    };
+    Tool tools[2];
+    for (int k = 0; k < 2; ++k) {
+        Tool& t = tools[k];
+        t.home = dir + (k == 0 ? "/closed" : "/open");
+        ::mkdir(t.home.c_str(), 0700);
+        t.box = std::make_unique<BoxSim>(std::vector<std::string>{"--rate", "1000", "--speed1", "7200", "--speed2", "-900"});
+        std::vector<std::string> env = {"HOME=" + t.home, "QT_QPA_PLATFORM=offscreen",
+                                        "TELVAR_COM1=" + t.box->DevicePath()};
+        for (int n = 2; n <= 4; ++n)
+            env.push_back("TELVAR_COM" + std::to_string(n) + "=" + t.home + "/no-such-device");
+        std::vector<std::string> argv = {TELVAR_EXE_PATH, "--port", "1", "--open", "--start"};
+        if (k == 1)
+            argv.push_back("--trend");
+        t.telvar = std::make_unique<Child>(argv, "/dev/null", env);
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(fillSeconds));
+    double sum[2] = {0, 0};
+    double wallSum = 0;
+    for (int s = 0; s < stretches; ++s) {
+        double cpu0[2];
+        for (int k = 0; k < 2; ++k)
+            cpu0[k] = ProcessCpu(tools[k].telvar->Pid());
+        const long long size0[2] = {FileSize(tools[0].home + "/Telvar-Record.dat"),
+                                    FileSize(tools[1].home + "/Telvar-Record.dat")};
+        const Clock::time_point t0 = Clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        const double wall = Seconds(Clock::now() - t0);
+        double cpu[2];
+        for (int k = 0; k < 2; ++k) {
+            cpu[k] = ProcessCpu(tools[k].telvar->Pid()) - cpu0[k];
+            sum[k] += cpu[k];
+        }
+        wallSum += wall;
+        const long long grown[2] = {FileSize(tools[0].home + "/Telvar-Record.dat") - size0[0],
+                                    FileSize(tools[1].home + "/Telvar-Record.dat") - size0[1]};
+        std::printf("  stretch %d: window closed %5.2f%%, open %5.2f%% of one core: %.2f x (record grew %lld / %lld "
+                    "bytes)\n",
+                    s + 1, 100.0 * cpu[0] / wall, 100.0 * cpu[1] / wall, cpu[0] > 0 ? cpu[1] / cpu[0] : 0.0, grown[0],
+                    grown[1]);
+    }
+    if (wallSum > 0 && sum[0] > 0)
+        std::printf("  all stretches: closed %.2f%%, open %.2f%%: open / closed %.2f x (goal <= 2 x)\n",
+                    100.0 * sum[0] / wallSum, 100.0 * sum[1] / wallSum, sum[1] / sum[0]);
+    for (int k = 0; k < 2; ++k)
+        std::printf("  memory, window %s: %ld KiB resident, peak %ld KiB, after %d s\n", k == 0 ? "closed" : "open",
+                    StatusKiB(tools[k].telvar->Pid(), "VmRSS"), StatusKiB(tools[k].telvar->Pid(), "VmHWM"),
+                    fillSeconds + stretches * seconds);
+    for (Tool& t : tools) {
+        t.telvar->Stop();
+        t.box->Stop();
+    }
 }
 
 void Realtime(const std::string& home, int seconds)
@@ -192,14 +275,18 @@ void Memory()
     const long total = 660000; // more than the store holds, so that it wraps
     QElapsedTimer feed;
     feed.start();
-    for (long i = 0; i < total; ++i) {
-        ++state.m_nAcceptedFrames;
-        state.m_dRelAngle1 = std::fmod(i * 0.0072, 360.0);
-        state.m_dRelAngle2 = std::fmod(360.0 + std::fmod(-i * 0.0009, 360.0), 360.0);
-        state.m_dTotalAngle1 = i * 0.0072;
-        state.m_dTotalAngle2 = -i * 0.0009;
-        trend->AddFrame(state, origin + std::chrono::microseconds(i * 1000));
-    }
+    long fed = 0;
+    auto feedFrames = [&](long count) {
+        for (long n = 0; n < count; ++n, ++fed) {
+            ++state.m_nAcceptedFrames;
+            state.m_dRelAngle1 = std::fmod(fed * 0.0072, 360.0);
+            state.m_dRelAngle2 = std::fmod(360.0 + std::fmod(-fed * 0.0009, 360.0), 360.0);
+            state.m_dTotalAngle1 = fed * 0.0072;
+            state.m_dTotalAngle2 = -fed * 0.0009;
+            trend->AddFrame(state, origin + std::chrono::microseconds(fed * 1000));
+        }
+    };
+    feedFrames(total);
     const double feedSeconds = feed.nsecsElapsed() / 1e9;
     for (CTrendWindow::Span span :
          {CTrendWindow::SPAN_10S, CTrendWindow::SPAN_1MIN, CTrendWindow::SPAN_10MIN, CTrendWindow::SPAN_RUN}) {
@@ -220,6 +307,25 @@ void Memory()
         std::printf("  one picture, %-9s span:         %.2f ms to update both plots and the statistics, %.2f ms "
                     "to paint both\n",
                     names[span], update / 1e6 / pictures, paint / 1e6 / pictures);
+    }
+    {
+        // As on the screen: the 1-minute span moving on, a picture after each
+        // 170 ms of frames (the pace on that span), both plots painted.
+        trend->SetSpan(CTrendWindow::SPAN_1MIN);
+        const int pictures = static_cast<int>(EnvLong("BENCH_TREND_LIVE_PICTURES", 60));
+        qint64 spent = 0;
+        for (int k = 0; k < pictures; ++k) {
+            feedFrames(170);
+            QElapsedTimer t;
+            t.start();
+            trend->Refresh();
+            trend->ChartView(0)->viewport()->repaint();
+            trend->ChartView(1)->viewport()->repaint();
+            spent += t.nsecsElapsed();
+        }
+        std::printf("  one picture, 1 min span moving on:  %.2f ms to update, lay out and paint both plots with the "
+                    "statistics\n",
+                    spent / 1e6 / pictures);
     }
     RunFor(200);
     const long after = ResidentKiB();
@@ -243,11 +349,16 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     InstallFontSubstitutions();
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    const int seconds = static_cast<int>(EnvLong("BENCH_SECONDS", 10));
+    const char* parts = std::getenv("BENCH_TREND_PARTS");
+    const std::string run = parts && *parts ? parts : "012";
     TempDir dir;
-    if (EnvLong("BENCH_TREND_MEMORY_ONLY", 0) == 0)
-        Realtime(dir.Path(), seconds);
-    Memory();
+    if (run.find('0') != std::string::npos)
+        SideBySide(dir.Path(), static_cast<int>(EnvLong("BENCH_TREND_FILL_SECONDS", 65)),
+                   static_cast<int>(EnvLong("BENCH_TREND_STRETCHES", 3)), static_cast<int>(EnvLong("BENCH_SECONDS", 20)));
+    if (run.find('1') != std::string::npos)
+        Realtime(dir.Path(), static_cast<int>(EnvLong("BENCH_SECONDS", 10)));
+    if (run.find('2') != std::string::npos)
+        Memory();
     const rusage self = Usage(RUSAGE_SELF);
     std::printf("Peak memory of this process (tool and harness, both parts): %ld KiB\n", self.ru_maxrss);
     return 0;

@@ -221,7 +221,7 @@ bool CDialogEx::CreateDialogWindow()
     m_nModalResult = -1;
     m_bSizeReported = false;
 
-    InstallAccessibleButtons();
+    InstallAccessibleActions();
     auto* window = new CDialogWindow(this);
     m_pWindow = window;
     m_hWnd = window;

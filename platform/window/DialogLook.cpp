@@ -3,9 +3,11 @@
 #include <algorithm>
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QCheckBox>
+#include <QDialog>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPushButton>
@@ -184,12 +186,85 @@ QAccessibleInterface* ButtonFactory(const QString& className, QObject* object)
     return new AccessibleButton(button);
 }
 
+// A widget whose context menu is made of its actions offers those actions
+// to assistive technology too: a screen reader cannot reach a popup menu
+// opened by the mouse, but it can run an action of the widget it is on.
+class AccessibleMenuWidget : public QAccessibleWidget
+{
+public:
+    explicit AccessibleMenuWidget(QWidget* widget) : QAccessibleWidget(widget, RoleOf(widget)) {}
+
+    QStringList actionNames() const override
+    {
+        QStringList names = QAccessibleWidget::actionNames();
+        for (QAction* a : MenuActions())
+            names << StripMnemonics(a->text());
+        return names;
+    }
+
+    void doAction(const QString& action) override
+    {
+        if (QAction* a = Find(action)) {
+            a->trigger();
+            return;
+        }
+        QAccessibleWidget::doAction(action);
+    }
+
+    QStringList keyBindingsForAction(const QString& action) const override
+    {
+        if (QAction* a = Find(action))
+            return a->shortcut().isEmpty() ? QStringList() : QStringList{a->shortcut().toString(QKeySequence::NativeText)};
+        return QAccessibleWidget::keyBindingsForAction(action);
+    }
+
+private:
+    // The roles Qt gives these widgets itself.
+    static QAccessible::Role RoleOf(QWidget* w)
+    {
+        return qobject_cast<QDialog*>(w) ? QAccessible::Dialog : QAccessible::Client;
+    }
+    QList<QAction*> MenuActions() const
+    {
+        QList<QAction*> out;
+        if (widget()->contextMenuPolicy() != Qt::ActionsContextMenu || !widget()->isEnabled())
+            return out;
+        for (QAction* a : widget()->actions())
+            if (a->isVisible() && a->isEnabled() && !a->isSeparator())
+                out << a;
+        return out;
+    }
+    QAction* Find(const QString& name) const
+    {
+        for (QAction* a : MenuActions())
+            if (StripMnemonics(a->text()) == name)
+                return a;
+        return nullptr;
+    }
+};
+
+// Our own widgets that Qt would describe as a plain widget or dialog; the
+// menu may be given after the interface is made, so it is looked up live.
+QAccessibleInterface* MenuWidgetFactory(const QString& className, QObject* object)
+{
+    auto* widget = qobject_cast<QWidget*>(object);
+    if (!widget || className != QLatin1String(object->metaObject()->className()))
+        return nullptr;
+    const QMetaObject* qtClass = object->metaObject();
+    while (qtClass && !QByteArray(qtClass->className()).startsWith('Q'))
+        qtClass = qtClass->superClass();
+    if (!qtClass || (qtClass != &QWidget::staticMetaObject && qtClass != &QDialog::staticMetaObject))
+        return nullptr;
+    return new AccessibleMenuWidget(widget);
+}
+
 } // namespace
 
-void InstallAccessibleButtons()
+void InstallAccessibleActions()
 {
     static const bool installed = [] {
         QAccessible::installFactory(&ButtonFactory);
+        QAccessible::installFactory(&MenuWidgetFactory);
         return true;
     }();
     (void)installed;

@@ -21,5 +21,6 @@ protected:
 };
 
 // Accessibility actions of push buttons, check boxes and radio buttons run
-// exactly what a mouse click runs (the click notification included).
-void InstallAccessibleButtons();
+// exactly what a mouse click runs (the click notification included); a
+// widget whose context menu is its actions offers them as actions too.
+void InstallAccessibleActions();

@@ -3,6 +3,8 @@
 // dialog's decoding, the line counters, pause, and the saved files.
 #include "TelvarFixture.h"
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QAction>
 #include <QApplication>
 #include <QChartView>
@@ -12,6 +14,7 @@
 #include <QMenu>
 #include <QTimer>
 
+#include <chrono>
 #include <cmath>
 
 #include "app/trend/CTrendWindow.h"
@@ -113,6 +116,24 @@ TEST_F(TrendWindowTest, MenuAndShortcutAreOfferedToAssistiveTechnology)
         EXPECT_EQ(w->actions()[0]->text(), QStringLiteral("趋势图…"));
         EXPECT_EQ(w->actions()[0]->shortcut(), QKeySequence(QStringLiteral("Ctrl+T")));
     }
+    // A screen reader reaches the item as an action of the gauges and the
+    // dialog, with its shortcut, and running it opens the window.
+    const QString action = QStringLiteral("趋势图…");
+    for (QWidget* w : {static_cast<QWidget*>(&dlg->Meter1()), static_cast<QWidget*>(&dlg->Meter2()), Dialog()}) {
+        delete dlg->TrendWindow();
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(w);
+        ASSERT_NE(iface, nullptr);
+        QAccessibleActionInterface* actions = iface->actionInterface();
+        ASSERT_NE(actions, nullptr);
+        ASSERT_TRUE(actions->actionNames().contains(action)) << actions->actionNames().join(',').toStdString();
+        EXPECT_EQ(actions->keyBindingsForAction(action), QStringList{QKeySequence(Qt::CTRL | Qt::Key_T).toString(QKeySequence::NativeText)});
+        actions->doAction(action);
+        ASSERT_NE(dlg->TrendWindow(), nullptr);
+        EXPECT_TRUE(dlg->TrendWindow()->isVisible());
+    }
+    // The dialog keeps its role; the gauges stay what they were.
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(Dialog())->role(), QAccessible::Dialog);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(&dlg->Meter1())->role(), QAccessible::Client);
 }
 
 TEST_F(TrendWindowTest, TakesEveryAcceptedFrameWithTheDecodedAngles)
@@ -159,11 +180,12 @@ TEST_F(TrendWindowTest, LineFaultsAreCountedSinceTheRunBegan)
     RunWithFrames({good, good, noisy, good, good, good, good, good});
     ASSERT_TRUE(PumpUntil([&] { return trend.LineAccepted() >= 4; }));
     PumpFor(50);
-    // The first frame synchronises; the noise byte costs two refusals, two
-    // more synchronisations and the frames around it.
+    // The first frame synchronises, which is no resynchronisation; the
+    // noise byte costs two refusals, two resynchronisations and the frames
+    // around it.
     EXPECT_EQ(trend.LineAccepted(), 4u);
     EXPECT_EQ(trend.LineRefused(), 2u);
-    EXPECT_EQ(trend.LineResyncs(), 3u);
+    EXPECT_EQ(trend.LineResyncs(), 2u);
     EXPECT_EQ(trend.Store().End(), 4u);
     StopAndSettle();
 
@@ -200,6 +222,47 @@ TEST_F(TrendWindowTest, PauseFreezesTheViewWhileFramesKeepArriving)
     trend.SetPaused(false);
     EXPECT_EQ(trend.Statistics(0).frames, 4u);
     StopAndSettle();
+}
+
+// The value axis spans the data shown and keeps still while the data stays
+// inside it, so that it is not laid out anew with every picture.
+TEST_F(TrendWindowTest, TheValueAxisFitsTheDataAndKeepsStillWhileItStaysInside)
+{
+    MeasureState state;
+    CTrendWindow trend(state, nullptr);
+    trend.SetSpan(CTrendWindow::SPAN_10S);
+    trend.show();
+    PumpFor(50);
+    const auto origin = std::chrono::steady_clock::now();
+    int fed = 0;
+    auto feed = [&](int count, auto value) {
+        for (int n = 0; n < count; ++n, ++fed) {
+            ++state.m_nAcceptedFrames;
+            state.m_dRelAngle1 = value(fed);
+            state.m_dRelAngle2 = 200.0;
+            trend.AddFrame(state, origin + std::chrono::milliseconds(fed));
+        }
+        trend.Refresh();
+    };
+    // Channel 1 between 100 and 200 for the whole 10 s span.
+    feed(10000, [](int i) { return 100.0 + (i % 101); });
+    const auto range = trend.ValueAxisRange(0);
+    EXPECT_LE(range.first, 100.0);
+    EXPECT_GE(range.second, 200.0);
+    EXPECT_LE(range.second - range.first, 150.0);
+    // Slightly narrower data, until the view holds only that: the axis
+    // stays as it was while the view moves on.
+    for (int k = 0; k < 5; ++k) {
+        feed(2500, [](int i) { return 100.2 + (i % 100) * (99.6 / 99); });
+        EXPECT_EQ(trend.ValueAxisRange(0), range) << k;
+    }
+    // A value beyond it: the axis takes it in.
+    feed(1, [](int) { return 260.0; });
+    EXPECT_GE(trend.ValueAxisRange(0).second, 260.0);
+    // A flat channel still has a range around its value.
+    const auto flat = trend.ValueAxisRange(1);
+    EXPECT_LT(flat.first, 200.0);
+    EXPECT_GT(flat.second, 200.0);
 }
 
 TEST_F(TrendWindowTest, PlotsAndDataAreSavedAndReadBack)

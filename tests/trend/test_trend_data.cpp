@@ -76,6 +76,29 @@ TEST(TrendStore, TimesNeverDecrease)
     EXPECT_EQ(store.LowerBound(100.0), 3u);
 }
 
+// The column search starts from the column before: it must find what the
+// search over the whole store finds, on a wrapped ring with shared times.
+TEST(TrendStore, LowerBoundAfterAgreesWithLowerBound)
+{
+    CTrendStore store(640);
+    const auto frames = MakeFrames(2000, 5);
+    Fill(store, frames);
+    ASSERT_GT(store.Begin(), 0u);
+    std::mt19937 rng(9);
+    const double first = store.Time(store.Begin());
+    const double last = store.Time(store.End() - 1);
+    for (int k = 0; k < 5000; ++k) {
+        const double t = first - 0.01 + (last - first + 0.02) * (rng() % 100000) / 100000.0;
+        // Exactly a stored time now and then, where batches share one.
+        const double at = k % 3 == 0 ? store.Time(store.Begin() + rng() % store.Capacity()) : t;
+        const std::uint64_t from = rng() % (store.End() + 10);
+        const std::uint64_t to = std::min<std::uint64_t>(store.End(), from + rng() % 800);
+        const std::uint64_t expected =
+            std::min(to, std::max({from, store.Begin(), store.LowerBound(at)}));
+        ASSERT_EQ(store.LowerBoundAfter(at, from, to), expected) << "t " << at << " from " << from << " to " << to;
+    }
+}
+
 TEST(TrendStore, TenMinutesAtOneKilohertzIsTheDefaultBound)
 {
     CTrendStore store;
